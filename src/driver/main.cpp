@@ -1,0 +1,11 @@
+// Process entry of tarvel.
+#include <cstdlib>
+
+#include "driver/commands.h"
+#include "state.h"
+
+int main(int argc, char **argv)
+{
+    init_state();
+    std::exit(run_tool(argc, argv));
+}

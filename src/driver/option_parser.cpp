@@ -1,0 +1,170 @@
+// The option letters, from the command line and from info-file lines.
+#include "driver/option_parser.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/help.h"
+#include "options.h"
+#include "records/hex.h"
+#include "state.h"
+#include "status.h"
+
+namespace {
+
+// Copies at most PATH_TEXT_MAX characters of text, terminated.
+void copy_cut(char *to, const char *text)
+{
+    std::snprintf(to, PATH_TEXT_MAX + 1, "%s", text);
+}
+
+// sscanf "%i": decimal, 0x hexadecimal or 0 octal, optional sign. A text
+// that is not a number gives 0.
+long scan_number(const char *text)
+{
+    long value = 0;
+    if (std::sscanf(text, "%li", &value) != 1)
+        value = 0;
+    return value;
+}
+
+// atoi without its undefined overflow: out-of-range values saturate.
+int32_t decimal_or_zero(const char *text)
+{
+    long value = std::strtol(text, nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return int32_t(value);
+}
+
+}  // namespace
+
+int32_t set_file_type(int letter, const char *value)
+{
+    char name[4] = {};
+    for (int i = 0; i < 3 && value[i]; i++) {
+        char c = value[i];
+        name[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    }
+    if (letter == 'I') {
+        if (!std::strcmp(name, "abs") || !std::strcmp(name, "shx")) {
+            // S-record inputs: no bit
+        } else if (!std::strcmp(name, "bin")) {
+            options |= OPT_IN_BIN;
+        } else if (!std::strcmp(name, "raw") || !std::strcmp(name, "s19")) {
+            options |= OPT_IN_RAW;
+        } else if (!std::strcmp(name, "thx")) {
+            options |= OPT_IN_THX;
+        } else {
+            std::printf("Input extension %s %s???\n", name, value);
+            return ERR_INPUT_TYPE;
+        }
+        std::memcpy(input_ext, name, sizeof input_ext);
+        return STATUS_OK;
+    }
+    if (letter == 'O') {
+        if (!std::strcmp(name, "thx"))
+            options |= OPT_OUT_THX;
+        else if (!std::strcmp(name, "bin"))
+            options |= OPT_OUT_BIN;
+        else
+            return ERR_OUTPUT_TYPE;
+        std::memcpy(output_ext, name, sizeof output_ext);
+        return STATUS_OK;
+    }
+    return ERR_TYPE_LETTER;
+}
+
+int32_t set_option(int letter, const char *value)
+{
+    switch (letter) {
+    case '#':
+    case '*':
+        break;
+    case '?':
+    case 'H':
+        options |= OPT_HELP;
+        break;
+    case '@':
+        copy_cut(summary.name, value);
+        break;
+    case 'A':
+        std::strncpy(reinterpret_cast<char *>(summary.tag), value, sizeof summary.tag);
+        break;
+    case 'C':
+        options |= OPT_FILE_CRC;
+        break;
+    case 'D':
+        options |= OPT_OUT_THD;
+        break;
+    case 'E':
+        options |= OPT_IN_R9500;
+        break;
+    case 'F':
+        copy_cut(info_file_buffer, value);
+        info_file_name = info_file_buffer;
+        break;
+    case 'I':
+    case 'O':
+        return set_file_type(letter, value);
+    case 'L':
+        link_address = parse_hex(value);
+        break;
+    case 'M':
+        options |= OPT_MODULE;
+        copy_cut(input_path_buffer, value);
+        copy_cut(output_path_buffer, value);
+        input_path = input_path_buffer;
+        output_path = output_path_buffer;
+        break;
+    case 'N':
+        summary.number = int32_t(scan_number(value) & 0xFF);
+        break;
+    case 'R': {
+        // Held as the module holds it: high byte first.
+        unsigned long v = static_cast<unsigned long>(scan_number(value));
+        summary.version[0] = uint8_t(v >> 8);
+        summary.version[1] = uint8_t(v);
+        break;
+    }
+    case 'S':
+        serial_mode = SERIAL_SET;
+        if (value[0] == '+') {
+            serial_mode = SERIAL_INCREMENT;
+        } else {
+            long v = 0;
+            if (std::sscanf(value, "%ld", &v) != 1)
+                v = 0;
+            serial_number = int32_t(uint32_t(static_cast<unsigned long>(v)));
+        }
+        break;
+    case 'T':
+        options |= OPT_OUT_THX;
+        record_size = decimal_or_zero(value);
+        break;
+    case 'U':
+        options |= OPT_UPGRADE;
+        break;
+    case 'V':
+        options |= OPT_VERBOSE;
+        std::printf("%s\n", banner);
+        break;
+    case 'X':
+        std::strncpy(configuration, value, CONFIGURATION_SIZE - 1);
+        configuration[CONFIGURATION_SIZE - 1] = 0;
+        break;
+    case 'Y':
+        summary.type = uint8_t(scan_number(value));
+        break;
+    case 'Z':
+        options |= OPT_COMPRESS;
+        break;
+    default:
+        std::printf("Unknown option %c\n", letter);
+        return STATUS_FAILED;
+    }
+    return STATUS_OK;
+}

@@ -1,0 +1,86 @@
+// Definitions of the process-wide state, with their start values.
+#include "state.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "options.h"
+
+uint32_t options = 0;                             // OPT_* bits
+uint32_t open_flags = 0;                          // OPEN_* bits and IMAGE_ALLOCATED
+char input_ext[4] = "abs";                        // input type and extension
+char output_ext[4] = "thx";                       // output type and extension
+char *input_path = nullptr;                       // -m value + ".ext", or none
+char *output_path = nullptr;                      // -m value + ".ext", or none
+char input_path_buffer[PATH_BUFFER_SIZE] = {};    // storage of input_path
+char output_path_buffer[PATH_BUFFER_SIZE] = {};   // storage of output_path
+char *info_file_name = nullptr;                   // -f value, or none
+char info_file_buffer[PATH_TEXT_MAX + 1] = {};    // storage of info_file_name
+
+uint32_t link_address = 0;           // -l: address of the module's first byte
+int32_t record_size = 247;           // -t: data bytes per T3 record
+int32_t serial_mode = SERIAL_NONE;   // -s: what to do with "SNBR"
+int32_t serial_number = 0;           // -s number; the stamped number afterwards
+char configuration[CONFIGURATION_SIZE] = {};  // -x: "_TYP" text, empty = none
+
+FILE *cfg_file = nullptr;   // generic.tmp while records are appended
+int32_t cfg_created = 0;    // 1 once generic.tmp was created in this run
+
+ModuleSummary summary = {};  // facts of the module last loaded or built
+
+uint8_t *image = nullptr;    // module image, allocated by build_image
+uint32_t image_size = 0;     // bytes in the image block
+
+int32_t link_record = 0;     // number of the record at the link address, 0 = none
+uint32_t loaded_bytes = 0;   // data bytes placed by the last record load
+uint8_t record_buffer[RECORD_BUFFER_SIZE] = {};  // one record at a time
+
+FILE *pair_in = nullptr;     // input of the CRC patch copy
+FILE *pair_out = nullptr;    // output of the CRC patch copy
+
+void free_image()
+{
+    if (open_flags & IMAGE_ALLOCATED) {
+        std::free(image);
+        open_flags &= ~IMAGE_ALLOCATED;
+    }
+    image = nullptr;
+    image_size = 0;
+}
+
+void clear_summary_head()
+{
+    std::memset(&summary, 0, SUMMARY_HEAD_SIZE);
+}
+
+void init_state()
+{
+    free_image();
+    if (open_flags & OPEN_IN_FILE)
+        std::fclose(pair_in);
+    if (open_flags & OPEN_OUT_FILE)
+        std::fclose(pair_out);
+    if (cfg_file)
+        std::fclose(cfg_file);
+    pair_in = pair_out = cfg_file = nullptr;
+
+    options = 0;
+    open_flags = 0;
+    std::strcpy(input_ext, "abs");
+    std::strcpy(output_ext, "thx");
+    input_path = output_path = info_file_name = nullptr;
+    std::memset(input_path_buffer, 0, sizeof input_path_buffer);
+    std::memset(output_path_buffer, 0, sizeof output_path_buffer);
+    std::memset(info_file_buffer, 0, sizeof info_file_buffer);
+
+    link_address = 0;
+    record_size = 247;
+    serial_mode = SERIAL_NONE;
+    serial_number = 0;
+    std::memset(configuration, 0, sizeof configuration);
+    cfg_created = 0;
+    summary = ModuleSummary{};
+    link_record = 0;
+    loaded_bytes = 0;
+    std::memset(record_buffer, 0, sizeof record_buffer);
+}

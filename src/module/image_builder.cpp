@@ -1,0 +1,167 @@
+// Command 2: sizing the module image, loading the input, checking the module
+// and setting its CRC.
+#include "module/image_builder.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "byte_order.h"
+#include "module/module_format.h"
+#include "module/raw_package.h"
+#include "module_layout.h"
+#include "options.h"
+#include "records/record_loader.h"
+#include "state.h"
+#include "status.h"
+
+namespace {
+
+constexpr uint32_t MIN_CAPACITY = 68;
+constexpr uint32_t PIECE = 1024;
+constexpr uint32_t SMALL_FILE_CAPACITY = 1028;
+constexpr uint32_t R9500_CAPACITY = 0x48000;
+// A module's size is a 32-bit field; a larger capacity is of no use and would
+// overflow the block length.
+constexpr uint64_t CAPACITY_LIMIT = 0xFFFF0000u;
+
+// The four bytes after the declared end of the module, for the format
+// problem message. Bytes outside the block read as erased flash (FF).
+uint32_t word_after_module(const uint8_t *image, uint32_t block, uint32_t size)
+{
+    uint32_t word = 0;
+    for (uint32_t i = 0; i < 4; i++) {
+        uint64_t at = uint64_t(size) + i;
+        word = (word << 8) | (at < block ? image[at] : 0xFF);
+    }
+    return word;
+}
+
+void print_summary_line()
+{
+    std::printf(" %*.*s CRC %04X Size %ld Type %02x Version %04X\n", 8, 8,
+                reinterpret_cast<const char *>(summary.tag), unsigned(get_be16(summary.crc)),
+                long(int32_t(get_be32(summary.size))), unsigned(summary.type),
+                unsigned(get_be16(summary.version)));
+}
+
+}  // namespace
+
+uint32_t image_capacity(uint64_t n)
+{
+    if (!(options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW)))
+        n >>= 1;  // S-record text takes two characters per byte
+    if (n < PIECE)
+        n = SMALL_FILE_CAPACITY;
+    if (options & OPT_IN_R9500)
+        n = R9500_CAPACITY;
+    if (options & OPT_UPGRADE)
+        n += UPGRADE_GROWTH;
+    if (n > CAPACITY_LIMIT)
+        n = CAPACITY_LIMIT;
+    return uint32_t(n);
+}
+
+int32_t build_image()
+{
+    FILE *f = std::fopen(input_path, "rb");
+    if (!f) {
+        int32_t err = errno;
+        std::printf("Unable to open input file %s\n", input_path);
+        return err;
+    }
+    long end = -1;
+    if (std::fseek(f, 0, SEEK_END) != 0 || (end = std::ftell(f)) < 0) {
+        std::printf("Error in fseek SEEK_END %d\n", errno);
+        std::fclose(f);
+        return STATUS_NO_IMAGE;
+    }
+    std::fseek(f, 0, SEEK_SET);
+
+    uint32_t capacity = image_capacity(uint64_t(end));
+    // Room behind the capacity: 32 bytes, or 320 for the header and name
+    // that raw packaging puts in front of the data.
+    uint32_t units = capacity / 16 + ((options & OPT_IN_RAW) ? 20 : 2);
+    uint32_t block = units * 16;
+    if (options & OPT_VERBOSE)
+        std::printf(" Alloc %lu [%08lx]", static_cast<unsigned long>(capacity),
+                    static_cast<unsigned long>(block));
+
+    auto *bytes = static_cast<uint8_t *>(std::malloc(block));
+    if (!bytes) {
+        std::printf("Memory allocation problem\n");
+        std::fclose(f);
+        return STATUS_NO_IMAGE;
+    }
+    open_flags |= IMAGE_ALLOCATED;
+    image = bytes;
+    image_size = block;
+    std::memset(image, 0xFF, block);
+    std::fclose(f);
+
+    int32_t rc;
+    if (options & OPT_IN_BIN) {
+        rc = load_bin(input_path, image, capacity, block);
+    } else if (options & OPT_IN_RAW) {
+        rc = package_raw(input_path, image, capacity, block, info_file_name);
+    } else {
+        rc = load_records(input_path, image, capacity, block);
+        if (rc == 0 && (options & OPT_VERBOSE))
+            std::printf("Record size [%08lx] ", static_cast<unsigned long>(loaded_bytes));
+    }
+    print_summary_line();
+    if ((options & OPT_IN_R9500) || rc != 0)
+        return rc;
+
+    rc = check_module(image, block);
+    if (rc != 0) {
+        uint32_t size = get_be32(image + HDR_SIZE);
+        std::printf("Module format problem %04X %08lX %08lX\n", unsigned(rc),
+                    static_cast<unsigned long>(size),
+                    static_cast<unsigned long>(word_after_module(image, block, size)));
+        return rc;
+    }
+    uint16_t stored = get_be16(image + HDR_CRC);
+    uint16_t computed = get_be16(summary.crc);
+    if (stored != CRC_UNSET && stored != computed)
+        std::printf("Crc difference - Original %04x - Calculated %04x\n", unsigned(stored),
+                    unsigned(computed));
+    put_be16(image + HDR_CRC, computed);
+    return STATUS_OK;
+}
+
+int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+{
+    clear_summary_head();
+    if (capacity < MIN_CAPACITY || capacity > block)
+        return ERR_IMAGE_FIT;
+    FILE *f = std::fopen(path, "rb");
+    if (!f)
+        return errno;
+
+    int32_t status = STATUS_OK;
+    auto *buffer = static_cast<uint8_t *>(std::malloc(PIECE + 4));
+    if (!buffer) {
+        status = ERR_NO_MEMORY;
+    } else {
+        uint64_t total = 0;
+        size_t n;
+        do {
+            n = std::fread(buffer, 1, PIECE, f);
+            if (total + n > capacity) {
+                status = ERR_IMAGE_FIT;
+            } else {
+                std::memcpy(image + total, buffer, n);
+            }
+            total += n;
+        } while (status == STATUS_OK && n == PIECE);
+        if (!std::feof(f))
+            status = ERR_READ_SHORT;
+        std::free(buffer);
+    }
+    std::fclose(f);
+
+    fill_summary(image, block);
+    return status;
+}

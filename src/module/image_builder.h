@@ -1,0 +1,18 @@
+// Command 2: sizing the module image, loading the input, checking the module
+// and setting its CRC.
+#pragma once
+
+#include <cstdint>
+
+// Builds the module image from input_path. Returns 0, or the status of the
+// open, the sizing (77), the loader or the module check.
+[[nodiscard]] int32_t build_image();
+
+// Number of image bytes a loader may fill for an input file of file_size
+// bytes under the current options.
+uint32_t image_capacity(uint64_t file_size);
+
+// Loads a plain module file of at most capacity bytes into the image (a block
+// of block bytes), stamping the serial number when one is requested.
+[[nodiscard]] int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity,
+                               uint32_t block);

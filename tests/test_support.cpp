@@ -1,0 +1,142 @@
+// Helpers shared by the tests.
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "driver/commands.h"
+#include "state.h"
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarvel-test-XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = buf.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+void write_file(const std::string &path, const Bytes &content)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(content.data(), std::streamsize(content.size()));
+    if (!f)
+        throw std::runtime_error("cannot write " + path);
+}
+
+Bytes read_file(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    if (!f)
+        return "<missing>";
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string &path) { return std::filesystem::exists(path); }
+
+Bytes hex_bytes(const std::string &hex)
+{
+    Bytes out;
+    std::istringstream in(hex);
+    std::string byte;
+    while (in >> byte)
+        out.push_back(char(std::stoul(byte, nullptr, 16)));
+    return out;
+}
+
+StdoutCapture::StdoutCapture() : active_(true)
+{
+    std::fflush(stdout);
+    char name[] = "/tmp/tarvel-stdout-XXXXXX";
+    int fd = mkstemp(name);
+    path_ = name;
+    saved_fd_ = dup(1);
+    dup2(fd, 1);
+    close(fd);
+}
+
+std::string StdoutCapture::stop()
+{
+    if (!active_)
+        return "";
+    std::fflush(stdout);
+    dup2(saved_fd_, 1);
+    close(saved_fd_);
+    active_ = false;
+    std::string out = read_file(path_);
+    std::remove(path_.c_str());
+    return out;
+}
+
+StdoutCapture::~StdoutCapture() { stop(); }
+
+RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &args)
+{
+    char name[] = "/tmp/tarvel-run-XXXXXX";
+    int fd = mkstemp(name);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fd, 1);
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(TARVEL_EXE));
+        for (const auto &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(TARVEL_EXE, argv.data());
+        _exit(127);
+    }
+    close(fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(name)};
+    std::remove(name);
+    return r;
+}
+
+RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args)
+{
+    char old[4096];
+    if (!getcwd(old, sizeof old) || chdir(dir.c_str()) != 0)
+        throw std::runtime_error("chdir failed");
+    init_state();
+    std::vector<const char *> argv{"tarvel"};
+    for (const auto &a : args)
+        argv.push_back(a.c_str());
+    StdoutCapture capture;
+    int code = run_tool(int(argv.size()), argv.data());
+    std::string out = capture.stop();
+    init_state();
+    if (chdir(old) != 0)
+        throw std::runtime_error("chdir back failed");
+    return {code, out};
+}
+
+Bytes small_module()
+{
+    return hex_bytes("FF FF 7F FF 87 CD F0 0F 00 00 00 2C 00 00 00 00 00 00 00 00"
+                     " 44 41 54 41 44 41 54 41 00 00 00 24 00 00 00 28"
+                     " 41 00 00 00 5A 69 0F F0");
+}

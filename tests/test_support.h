@@ -1,0 +1,55 @@
+// Helpers shared by the tests: temporary directories, files as byte strings,
+// capturing stdout of in-process calls, and running the built tool.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::string;  // file contents, byte for byte
+
+// A fresh directory that is removed with everything in it at destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void write_file(const std::string &path, const Bytes &content);
+Bytes read_file(const std::string &path);
+bool file_exists(const std::string &path);
+Bytes hex_bytes(const std::string &hex);  // "87 CD F0 0F" -> bytes
+
+// Captures what the code between start and stop prints on stdout.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    std::string stop();
+
+private:
+    int saved_fd_;
+    std::string path_;
+    bool active_;
+};
+
+struct RunResult {
+    int exit_code;
+    std::string out;
+};
+
+// Runs the built tarvel with args in directory dir.
+RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &args);
+
+// Runs the tool in process (init_state first) in directory dir.
+RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args);
+
+// The 44-byte module: fresh header, size 44, name "A", trailer; CRC unset.
+Bytes small_module();
