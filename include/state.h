@@ -38,6 +38,9 @@ extern uint8_t *image;       // the module image, preset to 0xFF
 extern uint32_t image_size;  // bytes in the image block
 
 extern int32_t link_record;
+// Module CRC of the module as loaded, before any upgrade: the CRC that goes
+// into an S-record file, which keeps the layout it was loaded in.
+extern uint16_t loaded_crc;
 extern uint32_t loaded_bytes;
 extern uint8_t record_buffer[RECORD_BUFFER_SIZE];
 

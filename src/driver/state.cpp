@@ -32,6 +32,7 @@ uint8_t *image = nullptr;    // module image, allocated by build_image
 uint32_t image_size = 0;     // bytes in the image block
 
 int32_t link_record = 0;     // number of the record at the link address, 0 = none
+uint16_t loaded_crc = 0;     // CRC of the module as loaded, for the record file
 uint32_t loaded_bytes = 0;   // data bytes placed by the last record load
 uint8_t record_buffer[RECORD_BUFFER_SIZE] = {};  // one record at a time
 
@@ -81,6 +82,7 @@ void init_state()
     cfg_created = 0;
     summary = ModuleSummary{};
     link_record = 0;
+    loaded_crc = 0;
     loaded_bytes = 0;
     std::memset(record_buffer, 0, sizeof record_buffer);
 }

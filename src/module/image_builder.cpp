@@ -111,6 +111,7 @@ int32_t build_image()
             std::printf("Record size [%08lx] ", static_cast<unsigned long>(loaded_bytes));
     }
     print_summary_line();
+    loaded_crc = get_be16(summary.crc);
     if ((options & OPT_IN_R9500) || rc != 0)
         return rc;
 
