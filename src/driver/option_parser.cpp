@@ -21,6 +21,17 @@ void copy_cut(char *to, const char *text)
     std::snprintf(to, PATH_TEXT_MAX + 1, "%s", text);
 }
 
+// Copies at most n characters and zero-fills the rest of the n bytes; a text
+// of n characters or more leaves no terminator (the tag field has none).
+void copy_padded(char *to, const char *text, size_t n)
+{
+    size_t i = 0;
+    for (; i < n && text[i]; i++)
+        to[i] = text[i];
+    for (; i < n; i++)
+        to[i] = 0;
+}
+
 // sscanf "%i": decimal, 0x hexadecimal or 0 octal, optional sign. A text
 // that is not a number gives 0.
 long scan_number(const char *text)
@@ -92,7 +103,7 @@ int32_t set_option(int letter, const char *value)
         copy_cut(summary.name, value);
         break;
     case 'A':
-        std::strncpy(reinterpret_cast<char *>(summary.tag), value, sizeof summary.tag);
+        copy_padded(reinterpret_cast<char *>(summary.tag), value, sizeof summary.tag);
         break;
     case 'C':
         options |= OPT_FILE_CRC;
@@ -153,7 +164,7 @@ int32_t set_option(int letter, const char *value)
         std::printf("%s\n", banner);
         break;
     case 'X':
-        std::strncpy(configuration, value, CONFIGURATION_SIZE - 1);
+        copy_padded(configuration, value, CONFIGURATION_SIZE - 1);
         configuration[CONFIGURATION_SIZE - 1] = 0;
         break;
     case 'Y':

@@ -10,26 +10,45 @@
 
 namespace {
 
-constexpr std::array<uint16_t, 256> make_table()
+// slice_tables[0] is the ordinary table: entry i is the register after
+// feeding byte i into a zero register. slice_tables[k][i] is the register
+// after byte i and then k zero bytes, so that the contributions of 8 bytes
+// in a row can be looked up independently and XOR-ed together: still one
+// table look-up per byte, but without the chain of dependent steps.
+constexpr int SLICES = 8;
+using SliceTables = std::array<std::array<uint16_t, 256>, SLICES>;
+
+constexpr SliceTables make_tables()
 {
-    std::array<uint16_t, 256> table{};
+    SliceTables t{};
     for (unsigned i = 0; i < 256; i++) {
         unsigned reg = i;
         for (int bit = 0; bit < 8; bit++)
             reg = (reg & 1) ? (reg >> 1) ^ 0xA001 : reg >> 1;
-        table[i] = uint16_t(reg);
+        t[0][i] = uint16_t(reg);
     }
-    return table;
+    for (int k = 1; k < SLICES; k++)
+        for (unsigned i = 0; i < 256; i++)
+            t[k][i] = uint16_t((t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]);
+    return t;
 }
 
-constexpr std::array<uint16_t, 256> crc_table = make_table();
+constexpr SliceTables slice_tables = make_tables();
+static_assert(slice_tables[0][1] == 0xC0C1 && slice_tables[0][128] == 0xA001);
 
 constexpr uint16_t exchange(uint16_t v) { return uint16_t((v << 8) | (v >> 8)); }
 
 uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
 {
+    const auto &t = slice_tables;
+    for (; n >= SLICES; n -= SLICES, p += SLICES) {
+        // The register overlaps the first two bytes of the group.
+        reg = uint16_t(t[7][(p[0] ^ reg) & 0xFF] ^ t[6][(p[1] ^ (reg >> 8)) & 0xFF] ^
+                       t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^
+                       t[0][p[7]]);
+    }
     while (n--)
-        reg = uint16_t(crc_table[(reg ^ *p++) & 0xFF] ^ (reg >> 8));
+        reg = uint16_t(t[0][(reg ^ *p++) & 0xFF] ^ (reg >> 8));
     return reg;
 }
 

@@ -114,3 +114,20 @@ TEST_F(FileCrc, PrintedLineAndFailures)
     EXPECT_EQ(print_file_crc(nullptr), ENOENT);
     EXPECT_EQ(out4.stop(), "Unable to open input file \n");
 }
+
+// The grouped loop must give exactly what the plain one-byte-at-a-time
+// definition gives, for every length and every start alignment.
+TEST(Crc16, GroupedLoopMatchesTheDefinition)
+{
+    std::string data(1024 + 16, '\0');
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = char((i * 131) ^ (i >> 3) ^ 0x5A);
+    for (size_t align = 0; align < 16; align++) {
+        for (size_t len = 0; len <= 1024; len++) {
+            std::string piece = data.substr(align, len);
+            uint16_t expected = swapped(bitwise_register(piece));
+            ASSERT_EQ(crc16_update(bytes_of(data) + align, len, 0), expected)
+                << "align " << align << " length " << len;
+        }
+    }
+}
