@@ -2,6 +2,8 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,11 +95,27 @@ StdoutCapture::~StdoutCapture() { stop(); }
 
 RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &args)
 {
-    char name[] = "/tmp/tarvel-run-XXXXXX";
-    int fd = mkstemp(name);
+    return run_tarvel_limited(dir, args, -1);
+}
+
+RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::string> &args,
+                             long file_size_limit)
+{
+    // stdout goes through a pipe, which no file-size limit applies to.
+    int fds[2];
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(fd, 1);
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        if (file_size_limit >= 0) {
+            // Writes past the limit then fail with EFBIG instead of a signal.
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit lim = {rlim_t(file_size_limit), rlim_t(file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &lim);
+        }
         if (chdir(dir.c_str()) != 0)
             _exit(127);
         std::vector<char *> argv;
@@ -108,12 +126,16 @@ RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &arg
         execv(TARVEL_EXE, argv.data());
         _exit(127);
     }
-    close(fd);
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, size_t(n));
+    close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(name)};
-    std::remove(name);
-    return r;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out};
 }
 
 RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args)

@@ -48,6 +48,11 @@ struct RunResult {
 // Runs the built tarvel with args in directory dir.
 RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &args);
 
+// The same with the child's file-size limit (RLIMIT_FSIZE) set to limit
+// bytes, so that writes past it fail; a negative limit sets none.
+RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::string> &args,
+                             long file_size_limit);
+
 // Runs the tool in process (init_state first) in directory dir.
 RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args);
 

@@ -1,0 +1,80 @@
+// Every file-rewriting job, run once for every file-size limit from 0 to the
+// size of its output: a run that does not complete must fail with exit code
+// 1 and a message, and leave the user's file exactly as before or exactly as
+// a complete run leaves it; a run that completes matches an unlimited run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using Files = std::map<std::string, Bytes>;
+
+struct Job {
+    const char *name;
+    Files inputs;                   // files laid out before each run
+    std::vector<std::string> args;
+    std::string user_file;          // the file the job rewrites
+};
+
+Files files_in(const std::string &dir)
+{
+    Files files;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        files[entry.path().filename().string()] = read_file(entry.path().string());
+    return files;
+}
+
+void lay_out(const TempDir &dir, const Files &files)
+{
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+        std::filesystem::remove_all(entry.path());
+    for (const auto &[name, content] : files)
+        write_file(dir.file(name), content);
+}
+
+void run_at_every_limit(const Job &job)
+{
+    TempDir dir;
+    lay_out(dir, job.inputs);
+    RunResult full = run_tarvel(dir.path(), job.args);
+    ASSERT_EQ(full.exit_code, 0) << job.name << "\n" << full.out;
+    Files after = files_in(dir.path());
+    const Bytes &before = job.inputs.at(job.user_file);
+    const Bytes &complete = after.at(job.user_file);
+
+    size_t largest = 0;
+    for (const auto &[name, content] : after)
+        largest = std::max(largest, content.size());
+    size_t step = largest > 4096 ? largest / 512 : 1;
+
+    for (size_t limit = 0; limit <= largest + 1; limit += step) {
+        lay_out(dir, job.inputs);
+        RunResult r = run_tarvel_limited(dir.path(), job.args, long(limit));
+        Bytes now = read_file(dir.file(job.user_file));
+        EXPECT_TRUE(now == before || now == complete)
+            << job.name << " limit " << limit << ": " << job.user_file << " is "
+            << (now == "<missing>" ? "missing" : "damaged") << "\n" << r.out;
+        if (r.exit_code == 0) {
+            EXPECT_EQ(files_in(dir.path()), after) << job.name << " limit " << limit;
+        } else {
+            EXPECT_EQ(r.exit_code, 1) << job.name << " limit " << limit;
+            EXPECT_NE(r.out.find("Error "), std::string::npos)
+                << job.name << " limit " << limit << "\n" << r.out;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(WriteFaults, BinModuleRewrittenWithItsCrc)
+{
+    Bytes module = read_file(std::string(TARVEL_EXAMPLES) + "/modu.bin");
+    run_at_every_limit({"bin to bin", {{"modu.bin", module}},
+                        {"-m=modu", "-i=bin", "-o=bin", "-d"}, "modu.bin"});
+}
