@@ -150,15 +150,16 @@ TEST_F(RealFiles, FromSrecCat)
     std::vector<Variant> variants;
     for (int width : {2, 3, 4}) {
         std::string w = " -address-length=" + std::to_string(width);
+        std::string type = std::string(1, 'S').append(1, char('0' + width - 1));
         // The longest data for each address width fills the count byte.
         int longest = 252 - (width - 2);
         for (int per_line : {16, 32, 100, longest}) {
             std::string obs = " -obs=" + std::to_string(per_line);
-            variants.push_back({"S" + std::to_string(width - 1) + obs, cat + w + obs, 0x8000, false});
+            variants.push_back({type + obs, cat + w + obs, 0x8000, false});
         }
-        variants.push_back({"S" + std::to_string(width - 1) + " CR LF",
+        variants.push_back({type + " CR LF",
                             cat + w + " -line-termination=crlf", 0x8000, false});
-        variants.push_back({"S" + std::to_string(width - 1) + " without header, count or end",
+        variants.push_back({type + " without header, count or end",
                             cat + w + " -disable=header -disable=data-count -disable=exec-start-address",
                             0x8000, false});
     }

@@ -170,7 +170,7 @@ TEST_F(PatchCopy, WithoutALinkRecordTheCopyEqualsTheInput)
 
 TEST_F(PatchCopy, LongLinesAndNulBytesArePassedThroughWhole)
 {
-    std::string overlong = "S" + std::string(RECORD_BUFFER_SIZE + 300, '5');
+    std::string overlong = std::string(1, 'S').append(RECORD_BUFFER_SIZE + 300, '5');
     std::string nul("S1\0\0FF", 6);
     std::string in = overlong + "\r\n" + nul + "\n" + link_line() + "\n" + overlong;
     ASSERT_EQ(copy(in), 0);

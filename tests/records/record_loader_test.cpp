@@ -160,7 +160,7 @@ TEST_F(RecordLoader, LongLinesLoadWholeOrNotAtAll)
     // objcopy's longest lines: 252 data bytes after an S1 address.
     std::string longest = s_data('1', 0x8000, Bytes(252, 'L'));
     // A line longer than any record whose tail reads like a record.
-    std::string overlong = "S" + std::string(RECORD_BUFFER_SIZE, '0') + s_data('1', 0x8100, "T");
+    std::string overlong = std::string(1, 'S').append(RECORD_BUFFER_SIZE, '0') + s_data('1', 0x8100, "T");
     ASSERT_EQ(load(longest + "\r\n" + overlong + "\n" + s_data('1', 0x8200, "n") + "\n"), 0);
     EXPECT_EQ(image(0, 253), Bytes(252, 'L') + "\xFF");
     EXPECT_EQ(image(0x100, 1), "\xFF");

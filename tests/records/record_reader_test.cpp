@@ -119,7 +119,7 @@ TEST_F(RecordReader, LongestRecordLinesAreReadWhole)
     std::string longest = s_data('1', 0x8000, Bytes(252, '\x5A'));
     ASSERT_EQ(longest.size(), 514u);
     // A line that fills the buffer exactly is still one line.
-    std::string full = "S" + std::string(RECORD_BUFFER_SIZE - 1, '7');
+    std::string full = std::string(1, 'S').append(RECORD_BUFFER_SIZE - 1, '7');
     open(longest + "\r\n" + full + "\n" + full);
     ASSERT_EQ(read(), 515);
     EXPECT_EQ(text(514), longest);
@@ -131,7 +131,7 @@ TEST_F(RecordReader, LongestRecordLinesAreReadWhole)
 TEST_F(RecordReader, LongerLinesAreOneUnitToSkipOrCopy)
 {
     std::string tail = S1_LINE;  // must not come out as a record of its own
-    std::string line = "S" + std::string(RECORD_BUFFER_SIZE - 1, '0') + tail;
+    std::string line = std::string(1, 'S').append(RECORD_BUFFER_SIZE - 1, '0') + tail;
     open(line + "\n" + line + "\n" + S1_LINE + "\n" + line);
     ASSERT_EQ(read(), REC_LONG_LINE);
     EXPECT_EQ(text(RECORD_BUFFER_SIZE), line.substr(0, RECORD_BUFFER_SIZE));
