@@ -3,7 +3,20 @@
 
 #include <cstdint>
 
-// Copies input_path to new_path record by record, patching the record whose
-// number is link_record. Returns 0, 1 when the files cannot be opened, or
-// ERR_WRITE_SHORT.
+// Copies input_path to new_path record by record, patching loaded_crc into
+// the record whose number (as load_records numbers them) is link_record.
+// S-record lines keep their bytes and line end, a last line without a line
+// feed gets one, T-records get a line feed each, stray bytes and overlong
+// lines are copied through as they are. new_path is flushed to disk before
+// it is closed. Returns 0, 1 when the files cannot be opened, ERR_WRITE_SHORT
+// (a write, the flush or the close failed, or the link record cannot take
+// the CRC; each with a message) or ERR_READ_SHORT (reading the input failed).
+// On failure new_path is left incomplete and input_path untouched.
 [[nodiscard]] int32_t copy_with_crc(const char *input_path, const char *new_path);
+
+// Writes crc as four hex characters over the first two data bytes of the
+// S1, S2 or S3 line of n bytes and corrects its checksum; all other bytes
+// stay as they are. Returns 0, rec_no_record(first byte) when the line is
+// not an S-record, or REC_BAD_LENGTH when it is not a data record with at
+// least two data bytes within the n bytes.
+[[nodiscard]] int32_t patch_s_record(uint8_t *line, int32_t n, uint16_t crc);

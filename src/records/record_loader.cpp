@@ -1,10 +1,70 @@
 // Loading a record file into the module image.
 #include "records/record_loader.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
-int32_t load_records(const char *, uint8_t *, uint32_t, uint32_t)
+#include "module/module_format.h"
+#include "records/record_reader.h"
+#include "state.h"
+#include "status.h"
+
+namespace {
+
+constexpr uint32_t MIN_CAPACITY = 68;
+
+}  // namespace
+
+int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
 {
-    std::printf("Record input is not supported by this build\n");
-    return 1;
+    clear_summary_head();
+    if (capacity < MIN_CAPACITY || capacity > block)
+        return ERR_IMAGE_FIT;
+    FILE *f = std::fopen(path, "rb");
+    if (!f)
+        return errno;
+
+    DecodeState state = {};
+    uint32_t total = 0;
+    int32_t status = STATUS_OK;
+    for (;;) {
+        int32_t n = read_record(f, record_buffer, RECORD_BUFFER_SIZE);
+        if (n <= 0)
+            break;
+        // Stray bytes and lines longer than any record carry no record.
+        if (n == REC_LONG_LINE) {
+            (void)pass_rest_of_line(f, nullptr);
+            continue;
+        }
+        if (is_stray_byte(n))
+            continue;
+        int32_t rc = decode_record(&state, record_buffer, n);
+        if (rc == REC_END)
+            break;
+        if (rc != 0 || !is_data_record(record_buffer))
+            continue;
+
+        uint32_t offset = state.address - link_address;
+        if (offset == 0)
+            link_record = state.count;
+        if (state.length == 0)
+            continue;
+        total += uint32_t(state.length);
+        // An address below the link address wraps to a negative offset.
+        if (int32_t(offset) < 0 || uint64_t(offset) + uint32_t(state.length) > capacity) {
+            status = ERR_IMAGE_FIT;
+            break;
+        }
+        std::memcpy(image + offset, state.data, size_t(state.length));
+    }
+    // A read error looks like the end of the file; the module would then be
+    // incomplete without anyone being told.
+    if (status == STATUS_OK && std::ferror(f))
+        status = ERR_READ_SHORT;
+    std::fclose(f);
+
+    loaded_bytes = total;
+    fill_summary(image, block);
+    return status;
 }

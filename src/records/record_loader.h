@@ -3,8 +3,12 @@
 
 #include <cstdint>
 
-// Places every data record at its address minus link_address. Sets
-// link_record and loaded_bytes and fills the summary. Returns 0,
-// ERR_IMAGE_FIT, or errno when the file cannot be opened.
+// Places every data record at its address minus link_address, in file order,
+// until an end record or the end of the file; bad records and stray bytes are
+// skipped. Sets link_record (the number of the last data record that starts
+// at the link address) and loaded_bytes, and fills the summary. Returns 0,
+// ERR_IMAGE_FIT (capacity below 68, or a record below the link address or
+// beyond capacity), ERR_READ_SHORT when reading failed, or errno when the
+// file cannot be opened.
 [[nodiscard]] int32_t load_records(const char *path, uint8_t *image, uint32_t capacity,
                                    uint32_t block);

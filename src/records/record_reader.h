@@ -1,4 +1,22 @@
 // Reading and decoding S-records and T-records, one at a time.
+//
+// Both formats carry the same fields; an S-record spells every byte after
+// the type as two upper-case hex characters, a T-record holds the bytes:
+//
+//   FIELD     S-RECORD (TEXT)              T-RECORD (BYTES)
+//   lead      "S"                          0x54 "T"
+//   type      "0" to "9"                   the same ASCII digit
+//   count     2 hex characters             1 byte: bytes after it
+//   address   2, 3 or 4 bytes by type      the same bytes
+//   data      count - address width - 1    the same bytes
+//   checksum  2 hex characters             1 byte
+//   line end  LF or CR LF                  none
+//
+// The checksum is the one's complement of the 8-bit sum of count, address
+// and data. Types: 0 header (ignored), 1/2/3 data with a 2/3/4-byte address,
+// 5 record count (S5 checked, T5 ignored), 7/8/9 end; everything else is
+// rejected. After decode_record an S-record lies in the buffer in the
+// T-record layout: lead, type, count byte, then the count bytes.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +30,37 @@ struct DecodeState {
     int32_t length;       // data bytes of the last accepted record, 0 if no data
 };
 
-// Reads the next record into buffer. Returns 0 at the end of the file, the
-// number of bytes read (an S-record line without its line feed, a T-record
-// with its lead, type and count), rec_no_record(byte) for a stray byte, or
-// REC_LONG_LINE for a line longer than any valid record.
+// Longest T-record: lead, type, count and 255 bytes. The buffer given to
+// read_record must hold at least this much.
+constexpr int32_t T_RECORD_MAX = 3 + 255;
+
+// Reads the next record into buffer (size bytes, at least T_RECORD_MAX).
+// Returns 0 at the end of the file; for an S-record the number of bytes of
+// its line without the line feed (a CR before it is kept, and so is any other
+// byte, NUL included); for a T-record the bytes read, count + 3 unless the
+// file ended first; rec_no_record(byte) for a byte that starts neither
+// record (the byte is consumed); REC_LONG_LINE for an S-record line longer
+// than size. After REC_LONG_LINE the buffer holds the first size bytes of the
+// line and the rest of it is still unread: pass_rest_of_line takes it.
 [[nodiscard]] int32_t read_record(FILE *file, uint8_t *buffer, int32_t size);
 
-// Checks and decodes the n bytes of the record in buffer (an S-record is
-// converted in place to the T-record layout). Returns 0, REC_END or a
-// rejection code.
+// True for a read_record result that is a stray byte (rec_no_record).
+bool is_stray_byte(int32_t result);
+
+// Reads the rest of the current line through its line feed (or the end of
+// the file) and, when out is not null, writes it to out without the line
+// feed. Returns 0, or -1 when a write failed.
+[[nodiscard]] int pass_rest_of_line(FILE *in, FILE *out);
+
+// Checks and decodes the n bytes of the record in buffer; an S-record is
+// converted in place to the T-record layout. Returns 0 (accepted), REC_END,
+// or a rejection code: rec_bad_lead, REC_BAD_LENGTH (fewer bytes than the
+// count declares, or a count too small for the address), REC_BAD_SUM,
+// rec_bad_type, rec_bad_count. Nothing beyond the n bytes is read. An
+// accepted data record sets address, data and length; a data record or an S5
+// record with a correct checksum advances count, even when the S5 count
+// does not match.
 [[nodiscard]] int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n);
+
+// True when the record that decode_record has just accepted is a data record.
+inline bool is_data_record(const uint8_t *buffer) { return buffer[1] >= '1' && buffer[1] <= '3'; }

@@ -1,0 +1,162 @@
+// Reading and decoding S-records and T-records, one at a time.
+#include "records/record_reader.h"
+
+#include "byte_order.h"
+#include "records/hex.h"
+#include "status.h"
+
+namespace {
+
+// The tool runs on one thread, so the stream lock that getc takes for every
+// byte buys nothing; record files can be tens of megabytes.
+inline int next_byte(FILE *file)
+{
+#if defined(_WIN32)
+    return _getc_nolock(file);
+#else
+    return getc_unlocked(file);
+#endif
+}
+
+inline int put_byte(int c, FILE *file)
+{
+#if defined(_WIN32)
+    return _putc_nolock(c, file);
+#else
+    return putc_unlocked(c, file);
+#endif
+}
+
+// Bytes in front of the address of a decoded record: lead, type, count.
+constexpr int32_t RECORD_HEAD = 3;
+
+// Count byte of a record: address width + data + checksum. A data or S5
+// record needs at least its address and the checksum.
+bool count_holds_address(int32_t count, int32_t address_width) { return count >= address_width + 1; }
+
+}  // namespace
+
+int32_t read_record(FILE *file, uint8_t *buffer, int32_t size)
+{
+    int c = next_byte(file);
+    if (c == EOF)
+        return 0;
+    if (c == 'S') {
+        buffer[0] = 'S';
+        int32_t n = 1;
+        while (n < size) {
+            c = next_byte(file);
+            if (c == EOF || c == '\n')
+                return n;
+            buffer[n++] = uint8_t(c);
+        }
+        // The buffer is full: either the line ends right here or it is
+        // longer than any record.
+        c = next_byte(file);
+        if (c == EOF || c == '\n')
+            return n;
+        std::ungetc(c, file);
+        return REC_LONG_LINE;
+    }
+    if (c == 'T') {
+        buffer[0] = 'T';
+        int32_t n = 1;
+        for (; n < RECORD_HEAD; n++) {
+            c = next_byte(file);
+            if (c == EOF)
+                return n;  // cut short; decode_record rejects it
+            buffer[n] = uint8_t(c);
+        }
+        size_t want = buffer[2];
+        size_t room = size_t(size - RECORD_HEAD);
+        if (want > room)
+            want = room;
+        return n + int32_t(std::fread(buffer + RECORD_HEAD, 1, want, file));
+    }
+    return rec_no_record(uint8_t(c));
+}
+
+bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0); }
+
+int pass_rest_of_line(FILE *in, FILE *out)
+{
+    int c;
+    while ((c = next_byte(in)) != EOF && c != '\n') {
+        if (out && put_byte(c, out) == EOF)
+            return -1;
+    }
+    return 0;
+}
+
+int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
+{
+    if (n < 1)
+        return REC_BAD_LENGTH;
+    uint8_t lead = buffer[0];
+    int32_t count;
+    if (lead == 'S') {
+        // "S", type, two count characters, then 2 x count characters.
+        if (n < 4)
+            return REC_BAD_LENGTH;
+        count = hex_value(buffer[2]) * 16 + hex_value(buffer[3]);
+        if (n < 4 + 2 * count)
+            return REC_BAD_LENGTH;
+        buffer[2] = uint8_t(count);
+        hex_to_bytes(2 * count, buffer + 4, buffer + RECORD_HEAD);
+    } else if (lead == 'T') {
+        if (n < RECORD_HEAD)
+            return REC_BAD_LENGTH;
+        count = buffer[2];
+        if (n < RECORD_HEAD + count)
+            return REC_BAD_LENGTH;
+    } else {
+        return rec_bad_lead(lead);
+    }
+
+    // Count byte, address, data and checksum sum to 0xFF.
+    uint32_t sum = 0;
+    for (int32_t i = 2; i <= 2 + count; i++)
+        sum += buffer[i];
+    if ((sum & 0xFF) != 0xFF)
+        return REC_BAD_SUM;
+
+    state->length = 0;
+    uint8_t type = buffer[1];
+    if (type < '0' || type > '9')
+        return rec_bad_type(type);
+    const uint8_t *address = buffer + RECORD_HEAD;
+    switch (type) {
+    case '1':
+    case '2':
+    case '3': {
+        int32_t width = type - '0' + 1;
+        if (!count_holds_address(count, width))
+            return REC_BAD_LENGTH;
+        state->count++;
+        state->length = count - width - 1;
+        state->address = 0;
+        for (int32_t i = 0; i < width; i++)
+            state->address = (state->address << 8) | address[i];
+        state->data = address + width;
+        return STATUS_OK;
+    }
+    case '5': {
+        if (lead == 'T')
+            return STATUS_OK;
+        if (!count_holds_address(count, 2))
+            return REC_BAD_LENGTH;
+        int32_t before = state->count++;
+        if (uint32_t(before) == get_be16(address))
+            return STATUS_OK;
+        return rec_bad_count(before);
+    }
+    case '0':
+        return STATUS_OK;
+    case '7':
+    case '8':
+    case '9':
+        return REC_END;
+    default:
+        return rec_bad_type(type);
+    }
+}

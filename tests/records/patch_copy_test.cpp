@@ -1,0 +1,228 @@
+// Copying S-record files with the module CRC patched into the link record.
+#include "records/patch_copy.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "byte_order.h"
+#include "records/record_loader.h"
+#include "records/record_reader.h"
+#include "records/record_text.h"
+#include "state.h"
+#include "status.h"
+#include "test_support.h"
+
+namespace {
+
+// The 44-byte module with its CRC F7C2 set, split as the files below split it.
+Bytes module_with_crc()
+{
+    Bytes m = small_module();
+    m[0] = '\xF7';
+    m[1] = '\xC2';
+    return m;
+}
+
+class PatchCopy : public ::testing::Test {
+protected:
+    void SetUp() override { init_state(); }
+    void TearDown() override { init_state(); }
+
+    // Loads text as command 2 would (setting link_record, the record
+    // number), then copies it to in.new with the CRC of the whole small
+    // module. Returns the copy's status.
+    int32_t copy(const Bytes &text, uint32_t link = 0x8000)
+    {
+        write_file(dir.file("in.abs"), text);
+        link_address = link;
+        std::vector<uint8_t> image(text.size() + 1100, 0xFF);
+        EXPECT_EQ(load_records(dir.file("in.abs").c_str(), image.data(), uint32_t(image.size() - 32),
+                               uint32_t(image.size())),
+                  0);
+        loaded_crc = 0xF7C2;  // as command 2 sets it for the whole module
+        StdoutCapture capture;
+        int32_t rc = copy_with_crc(dir.file("in.abs").c_str(), dir.file("in.new").c_str());
+        out = capture.stop();
+        return rc;
+    }
+
+    Bytes copied() const { return read_file(dir.file("in.new")); }
+
+    TempDir dir;
+    std::string out;
+};
+
+const std::string HEADER = s_record('0', 0, 2, "HDR");
+const std::string END = s_record('9', 0x8000, 2, "");
+
+// The link record before and after the patch, and the rest of the module.
+std::string link_line() { return s_data('1', 0x8000, small_module().substr(0, 32)); }
+std::string patched_line() { return s_data('1', 0x8000, module_with_crc().substr(0, 32)); }
+std::string rest_line() { return s_data('1', 0x8020, small_module().substr(32)); }
+
+}  // namespace
+
+TEST(PatchSRecord, CrcAndChecksumReplaceSixCharacters)
+{
+    // Address 0, header bytes FF FF 7F FF 87 CD F0 0F: FFFF becomes 3DBB and
+    // the checksum grows by FF + FF - 3D - BB = 06.
+    std::string line = s_data('1', 0, hex_bytes("FF FF 7F FF 87 CD F0 0F"));
+    ASSERT_EQ(line, "S10B0000FFFF7FFF87CDF00F25");
+    ASSERT_EQ(patch_s_record(reinterpret_cast<uint8_t *>(line.data()), int32_t(line.size()), 0x3DBB),
+              0);
+    EXPECT_EQ(line, "S10B00003DBB7FFF87CDF00F2B");
+
+    // S2 and S3 data start after their wider addresses. The line keeps its
+    // length and its CR, and other characters their case ("0a" reads as 00).
+    for (char type : {'2', '3'}) {
+        size_t data_at = size_t(2 * (type - '0') + 6);
+        std::string s = s_data(type, 0x8000, hex_bytes("12 34 00")) + "\r";
+        std::string expected = s_data(type, 0x8000, hex_bytes("A0 05 00")) + "\r";
+        s[data_at + 5] = 'a';
+        expected[data_at + 5] = 'a';
+        ASSERT_EQ(patch_s_record(reinterpret_cast<uint8_t *>(s.data()), int32_t(s.size()), 0xA005), 0);
+        EXPECT_EQ(s, expected) << type;
+    }
+}
+
+TEST(PatchSRecord, RecordsWithoutRoomForTheCrcAreLeftAlone)
+{
+    struct Row {
+        Bytes line;
+        int32_t rc;
+    };
+    Row rows[] = {
+        {t_record('3', 0x8000, 4, "ab"), 0x8854},          // 34900: a T-record
+        {s_data('1', 0x8000, "a"), REC_BAD_LENGTH},        // one data byte
+        {s_data('3', 0x8000, ""), REC_BAD_LENGTH},         // none
+        {s_record('0', 0x8000, 2, "abcd"), REC_BAD_LENGTH},  // not a data record
+        {s_data('1', 0x8000, "ab").substr(0, 13), REC_BAD_LENGTH},  // cut short
+        {"S1", REC_BAD_LENGTH},
+        {"", REC_BAD_LENGTH},
+    };
+    for (const Row &row : rows) {
+        Bytes line = row.line;
+        EXPECT_EQ(patch_s_record(reinterpret_cast<uint8_t *>(line.data()), int32_t(line.size()), 0x1234),
+                  row.rc)
+            << row.line;
+        EXPECT_EQ(line, row.line);
+    }
+}
+
+TEST_F(PatchCopy, OnlyTheLinkRecordChangesAndLineEndsStay)
+{
+    for (std::string eol : {"\n", "\r\n"}) {
+        std::string in = HEADER + eol + link_line() + eol + rest_line() + eol + END + eol;
+        ASSERT_EQ(copy(in), 0);
+        EXPECT_EQ(copied(), HEADER + eol + patched_line() + eol + rest_line() + eol + END + eol);
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(read_file(dir.file("in.abs")), in);
+    }
+}
+
+TEST_F(PatchCopy, BytesBetweenAndAfterRecordsGoThroughAsTheyAre)
+{
+    // Blank lines, records after the end record, an end-of-file character,
+    // and a last line without a line feed, which gets one.
+    std::string in = "\n" + HEADER + "\n\r\n" + link_line() + "\n" + END + "\n" + rest_line() +
+                     "\n\x1A" + s_data('1', 0x9000, "zz");
+    ASSERT_EQ(copy(in), 0);
+    EXPECT_EQ(copied(), "\n" + HEADER + "\n\r\n" + patched_line() + "\n" + END + "\n" +
+                            rest_line() + "\n\x1A" + s_data('1', 0x9000, "zz") + "\n");
+}
+
+TEST_F(PatchCopy, TheRecordThatLoadedAtTheLinkAddressIsPatched)
+{
+    // Out of address order: the third line.
+    std::string in = HEADER + "\n" + rest_line() + "\n" + link_line() + "\n" + END + "\n";
+    ASSERT_EQ(copy(in), 0);
+    EXPECT_EQ(link_record, 2);
+    EXPECT_EQ(copied(), HEADER + "\n" + rest_line() + "\n" + patched_line() + "\n" + END + "\n");
+
+    // Without a header the first line.
+    in = link_line() + "\n" + rest_line() + "\n";
+    ASSERT_EQ(copy(in), 0);
+    EXPECT_EQ(copied(), patched_line() + "\n" + rest_line() + "\n");
+
+    // Records that take no number do not shift the count: bad checksums,
+    // short counts, T0 and T5, stray bytes; an S5 record takes one.
+    std::string bad = link_line();
+    bad[10] = bad[10] == '0' ? '1' : '0';
+    Bytes mixed = t_record('0', 0, 0, "thd") + t_record('5', 0, 2, "") + bad + "\n" +
+                  "S102FFFE\n" + s_record('5', 0, 2, "") + "\n\x1A" + link_line() + "\n" +
+                  rest_line() + "\n";
+    ASSERT_EQ(copy(mixed), 0);
+    EXPECT_EQ(link_record, 2);
+    EXPECT_EQ(copied(), t_record('0', 0, 0, "thd") + "\n" + t_record('5', 0, 2, "") + "\n" + bad +
+                            "\n" + "S102FFFE\n" + s_record('5', 0, 2, "") + "\n\x1A" +
+                            patched_line() + "\n" + rest_line() + "\n");
+}
+
+TEST_F(PatchCopy, WithoutALinkRecordTheCopyEqualsTheInput)
+{
+    std::string in = HEADER + "\n" + link_line() + "\n" + rest_line() + "\n" + END + "\n";
+    ASSERT_EQ(copy(in, 0x7FF0), 0);  // loads at offset 0x10; nothing at 0x7FF0
+    EXPECT_EQ(link_record, 0);
+    EXPECT_EQ(copied(), in);
+}
+
+TEST_F(PatchCopy, LongLinesAndNulBytesArePassedThroughWhole)
+{
+    std::string overlong = std::string(1, 'S').append(RECORD_BUFFER_SIZE + 300, '5');
+    std::string nul("S1\0\0FF", 6);
+    std::string in = overlong + "\r\n" + nul + "\n" + link_line() + "\n" + overlong;
+    ASSERT_EQ(copy(in), 0);
+    EXPECT_EQ(copied(), overlong + "\r\n" + nul + "\n" + patched_line() + "\n" + overlong + "\n");
+}
+
+TEST_F(PatchCopy, ALinkRecordThatCannotTakeTheCrcStopsTheCopy)
+{
+    Bytes t_link = t_record('3', 0x8000, 4, small_module());
+    ASSERT_EQ(copy(t_link + hex_bytes("54 37 01 FE")), ERR_WRITE_SHORT);
+    EXPECT_EQ(link_record, 1);
+    EXPECT_EQ(out, "Writing 52 bytes, actually 34900 written, Aborting\n");
+    EXPECT_EQ(copied(), "\n");  // the record is left out, the copy stops
+
+    std::string in = HEADER + "\n" + s_data('1', 0x8000, "\xFF") + "\n" + END + "\n";
+    ASSERT_EQ(copy(in), ERR_WRITE_SHORT);
+    EXPECT_EQ(out, "Record 1 at the link address has no room for the CRC, Aborting\n");
+    EXPECT_EQ(copied(), HEADER + "\n\n");
+    EXPECT_EQ(read_file(dir.file("in.abs")), in);
+}
+
+TEST_F(PatchCopy, FilesThatCannotBeOpened)
+{
+    StdoutCapture capture;
+    std::string missing = dir.file("missing.abs");
+    EXPECT_EQ(copy_with_crc(missing.c_str(), dir.file("in.new").c_str()), 1);
+    write_file(dir.file("in.abs"), link_line());
+    std::string nowhere = dir.file("no/such/dir/in.new");
+    EXPECT_EQ(copy_with_crc(dir.file("in.abs").c_str(), nowhere.c_str()), 1);
+    EXPECT_EQ(capture.stop(), "Unable to open input file " + missing + "\nUnable to open output file " +
+                                  nowhere + "\n");
+    EXPECT_EQ(open_flags, 0u);
+}
+
+TEST_F(PatchCopy, ACopyThatDidNotReachTheDiskFails)
+{
+    if (!file_exists("/dev/full"))
+        GTEST_SKIP() << "no always-full device";
+    // Small enough to sit in the stream buffer: the flush finds the error.
+    write_file(dir.file("in.abs"), link_line() + "\n");
+    StdoutCapture capture;
+    EXPECT_EQ(copy_with_crc(dir.file("in.abs").c_str(), "/dev/full"), ERR_WRITE_SHORT);
+    EXPECT_EQ(capture.stop(), "Unable to write /dev/full to disk, Aborting\n");
+
+    // Larger: a record write falls short on the way.
+    std::string big;
+    for (int i = 0; i < 400; i++)
+        big += s_data('1', 0x9000 + 32 * i, Bytes(32, 'b')) + "\n";
+    write_file(dir.file("in.abs"), big);
+    StdoutCapture capture2;
+    EXPECT_EQ(copy_with_crc(dir.file("in.abs").c_str(), "/dev/full"), ERR_WRITE_SHORT);
+    std::string said = capture2.stop();
+    EXPECT_EQ(said.rfind("Writing 74 bytes, actually ", 0), 0u) << said;
+    EXPECT_EQ(open_flags, 0u);
+}
