@@ -21,9 +21,9 @@ constexpr int32_t MAX_COUNT = 255;
 bool record_size_ok() { return record_size >= 0 && record_size <= MAX_THX_RECORD_SIZE; }
 
 // Builds the record in record_buffer and writes it. Returns 0 or 1.
-int32_t put_record(FILE *file, const TRecordSpec &spec)
+int32_t put_record(FILE *file, const TRecordSpec &want)
 {
-    int32_t n = build_t_record(record_buffer, &spec);
+    int32_t n = build_t_record(record_buffer, &want);
     if (n < 0 || std::fwrite(record_buffer, 1, size_t(n), file) != size_t(n))
         return STATUS_FAILED;
     return STATUS_OK;
@@ -31,26 +31,26 @@ int32_t put_record(FILE *file, const TRecordSpec &spec)
 
 }  // namespace
 
-int32_t build_t_record(uint8_t *buffer, const TRecordSpec *spec)
+int32_t build_t_record(uint8_t *buffer, const TRecordSpec *want)
 {
     int32_t address_width;
-    if (spec->type == '0' || spec->type == '7')
+    if (want->type == '0' || want->type == '7')
         address_width = 0;
-    else if (spec->type == '3')
+    else if (want->type == '3')
         address_width = T_ADDRESS_WIDTH;
     else
         return -1;
-    int32_t count = spec->length + address_width + 1;
-    if (spec->length < 0 || count > MAX_COUNT)
+    int32_t count = want->length + address_width + 1;
+    if (want->length < 0 || count > MAX_COUNT)
         return -1;
 
     buffer[0] = 'T';
-    buffer[1] = uint8_t(spec->type);
+    buffer[1] = uint8_t(want->type);
     buffer[2] = uint8_t(count);
     if (address_width)
-        put_be32(buffer + T_HEAD, spec->address);
-    if (spec->length)
-        std::memcpy(buffer + T_HEAD + address_width, spec->data, size_t(spec->length));
+        put_be32(buffer + T_HEAD, want->address);
+    if (want->length)
+        std::memcpy(buffer + T_HEAD + address_width, want->data, size_t(want->length));
     uint32_t sum = 0;
     for (int32_t i = 2; i < 2 + count; i++)
         sum += buffer[i];
@@ -75,8 +75,8 @@ int32_t write_thx(FILE *file, const uint8_t *image, uint32_t block)
     for (uint32_t offset = 0; offset < length;) {
         uint32_t piece = length - offset < uint32_t(record_size) ? length - offset
                                                                  : uint32_t(record_size);
-        TRecordSpec spec{'3', link_address + offset, image + offset, int32_t(piece)};
-        if (put_record(file, spec) != 0)
+        TRecordSpec want{'3', link_address + offset, image + offset, int32_t(piece)};
+        if (put_record(file, want) != 0)
             return STATUS_FAILED;
         offset += piece;
     }
