@@ -1,0 +1,37 @@
+// Record files: the decoder on a buffer exactly as long as the record, and
+// the loader on a whole file, with a link address taken from the input.
+#include <cstring>
+#include <vector>
+
+#include "byte_order.h"
+#include "fuzz_support.h"
+#include "module/image_builder.h"
+#include "records/record_loader.h"
+#include "records/record_reader.h"
+#include "state.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 4)
+        return -1;
+    fuzz_enter_workdir();
+    init_state();
+    link_address = get_be32(data);
+    data += 4;
+    size -= 4;
+
+    // The decoder alone, on a copy that ends where the bytes end.
+    if (size > 0 && size <= size_t(RECORD_BUFFER_SIZE)) {
+        std::vector<uint8_t> record(data, data + size);
+        DecodeState state = {};
+        (void)decode_record(&state, record.data(), int32_t(size));
+    }
+
+    fuzz_write("in.abs", data, size);
+    uint32_t capacity = image_capacity(size);
+    uint32_t block = (capacity / 16 + 2) * 16;
+    std::vector<uint8_t> img(block, 0xFF);
+    (void)load_records("in.abs", img.data(), capacity, block);
+    init_state();
+    return 0;
+}
