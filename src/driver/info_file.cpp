@@ -65,8 +65,10 @@ int find_keyword(const char *line)
 
 int32_t read_info_file(const char *path)
 {
-    if (!path)
-        return ENOENT;  // no -f: fails as a missing file would
+    if (!path) {
+        errno = ENOENT;  // no -f: fails as a missing file would
+        return ENOENT;
+    }
     FILE *f = std::fopen(path, "r");
     if (!f)
         return errno;
