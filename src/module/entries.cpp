@@ -79,7 +79,9 @@ int32_t find_entry(const uint8_t *key, const EntryArea &area, uint32_t length, b
     // append may only take those that carry nothing.
     const uint8_t *kept_from = area.start + p + (p < end ? ENTRY_HEAD_SIZE : 0);
     const uint8_t *covered_to = area.start + append_end;
-    if (kept_from < area.kept && !unused(kept_from, covered_to < area.kept ? covered_to : area.kept))
+    if (covered_to > area.kept)
+        covered_to = area.kept;
+    if (kept_from < covered_to && !unused(kept_from, covered_to))
         return ERR_ENTRY_ROOM;
     *spot = {area.start + p, false};
     return STATUS_OK;

@@ -20,7 +20,10 @@ namespace {
 
 const Bytes terminator(12, '\0');
 
-Bytes snbr(const std::string &hex) { return Bytes("SNBR") + Bytes(4, '\0') + hex_bytes("00 00 00 04 " + hex); }
+Bytes snbr(const std::string &hex)
+{
+    return Bytes("SNBR") + Bytes(4, '\0') + hex_bytes("00 00 00 04 " + hex);
+}
 
 // A module with the name "A" whose data region (at 40) holds data; CRC unset.
 Bytes module_with(const Bytes &data, uint8_t type = 0x24)

@@ -197,7 +197,8 @@ TEST_F(Entries, DamagedListsStayInsideTheArea)
         EXPECT_EQ(buffer, before) << what;
     };
     // A length that would wrap the position, and one that runs past the end.
-    refused(entry("AAAA", "").substr(0, 8) + hex_bytes("FF FF FF F8") + Bytes(20, 'a'), 120, "wrap");
+    refused(entry("AAAA", "").substr(0, 8) + hex_bytes("FF FF FF F8") + Bytes(20, 'a'), 120,
+            "wrap");
     refused(entry("AAAA", Bytes(4, 'a')).substr(0, 8) + hex_bytes("00 00 00 09") + Bytes(4, 'a'),
             120, "past end");
     // "SNBR" found, but its data runs past the area.

@@ -24,7 +24,10 @@ namespace {
 
 const Bytes terminator(12, '\0');
 
-Bytes snbr(const std::string &hex) { return Bytes("SNBR") + Bytes(4, '\0') + hex_bytes("00 00 00 04 " + hex); }
+Bytes snbr(const std::string &hex)
+{
+    return Bytes("SNBR") + Bytes(4, '\0') + hex_bytes("00 00 00 04 " + hex);
+}
 
 // One entry of n bytes in all: head and n - 12 bytes of data.
 Bytes filler_entry(uint32_t n)
@@ -125,7 +128,8 @@ TEST_F(RawPackage, NameAndFill)
 
     // Five bytes of data are followed by three zero bytes.
     EXPECT_EQ(pack("12345", "name=A\n", STATUS_OK), "");
-    EXPECT_EQ(module(), header_with(52, 40) + "A" + Bytes(3, '\0') + "12345" + Bytes(3, '\0') + trailer);
+    EXPECT_EQ(module(),
+              header_with(52, 40) + "A" + Bytes(3, '\0') + "12345" + Bytes(3, '\0') + trailer);
 }
 
 TEST_F(RawPackage, HeaderFieldsFromTheInfoFile)
@@ -142,7 +146,9 @@ TEST_F(RawPackage, HeaderFieldsFromTheInfoFile)
     EXPECT_EQ(module(), expected);
 
     init_state();
-    EXPECT_EQ(pack("", "tag=TAGGED12\nversion=0x0102\ntype=0x31\nnumber=300\nname=A\n", STATUS_OK), "");
+    EXPECT_EQ(pack("", "tag=TAGGED12\nversion=0x0102\ntype=0x31\nnumber=300\nname=A\n",
+                   STATUS_OK),
+              "");
     expected = header_with(44, 40, 0x31) + "A" + Bytes(3, '\0') + trailer;
     expected.replace(16, 12, hex_bytes("2C 00 01 02") + "TAGGED12");
     EXPECT_EQ(module(), expected);
@@ -220,7 +226,8 @@ TEST_F(RawPackage, RefusedStampingLeavesTheRawFile)
         ASSERT_EQ(set_option('S', row.serial), STATUS_OK);
         EXPECT_EQ(pack(row.raw, row.info + "name=A\n", row.expected), "") << row.serial;
         EXPECT_EQ(read_file("data.raw"), row.raw);
-        EXPECT_EQ(module().substr(40), row.raw + Bytes((4 - row.raw.size() % 4) % 4, '\0') + trailer);
+        Bytes fill((4 - row.raw.size() % 4) % 4, '\0');
+        EXPECT_EQ(module().substr(40), row.raw + fill + trailer);
     }
 
     // A configuration text alone asks for stamping too.
@@ -254,8 +261,8 @@ TEST_F(RawPackage, GenericTmpAndCapacity)
     EXPECT_EQ(pack("12345", cfg_lines, STATUS_OK), "");
     Bytes cfg = read_file("generic.tmp");
     ASSERT_EQ(cfg.size(), 32u);
-    EXPECT_EQ(module(), header_with(84, 40) + "A" + Bytes(3, '\0') + "12345" + Bytes(3, '\0') + cfg +
-                            trailer);
+    EXPECT_EQ(module(), header_with(84, 40) + "A" + Bytes(3, '\0') + "12345" + Bytes(3, '\0') +
+                            cfg + trailer);
 
     // Raw data and generic.tmp share the capacity: 996 + 32 fit 1028...
     init_state();

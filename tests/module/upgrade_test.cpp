@@ -83,7 +83,8 @@ TEST_F(Upgrade, MovesFieldsAndData)
     EXPECT_EQ(get_be32(img() + HDR_SIZE), 108u);
     EXPECT_EQ(get_be32(img() + HDR_NAME_OFFSET), 36u);
     EXPECT_EQ(get_be32(img() + HDR_DATA_OFFSET), 52u);
-    EXPECT_EQ(buffer.substr(12, 16), hex_bytes("00 00 00 00 00 07 01 02") + "ABCD" + Bytes(4, '\0'));
+    EXPECT_EQ(buffer.substr(12, 16),
+              hex_bytes("00 00 00 00 00 07 01 02") + "ABCD" + Bytes(4, '\0'));
     EXPECT_EQ(buffer.substr(36, 72), m.substr(28, 72));
     EXPECT_EQ(get_be16(img()), module_crc(img(), block()));
 

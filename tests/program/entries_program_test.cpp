@@ -33,9 +33,9 @@ Bytes raw_module(uint32_t n, const std::string &crc_hex)
 {
     Bytes cfg = Bytes("_CFG") + Bytes(4, '\0') + be32(24) + "PORT1" + Bytes(3, '\0') + "MODE2" +
                 Bytes(3, '\0') + hex_bytes("FF FF FF FF");
-    return hex_bytes(crc_hex + " 7F FF 87 CD F0 0F") + be32(108) + hex_bytes("24 00 00 00 00 00 00 00") +
-           "DATA" + Bytes(4, '\0') + be32(36) + be32(44) + "Data" + Bytes(4, '\0') + snbr(n) +
-           terminator + cfg + trailer;
+    return hex_bytes(crc_hex + " 7F FF 87 CD F0 0F") + be32(108) +
+           hex_bytes("24 00 00 00 00 00 00 00") + "DATA" + Bytes(4, '\0') + be32(36) + be32(44) +
+           "Data" + Bytes(4, '\0') + snbr(n) + terminator + cfg + trailer;
 }
 
 const Bytes info_text = "tag=DATA\r\nname=Data\r\ntype=0x24\r\nCFG=PORT1 MODE2 -1\r\n";
@@ -96,8 +96,9 @@ TEST_F(EntriesProgram, SerialNumbersInAModuleFile)
                                   std::to_string(r.number));
         Bytes stamped = bin_module(snbr(r.number) + terminator, r.crc);
         EXPECT_EQ(read_file(dir.file("modu.bin")), stamped);
-        EXPECT_EQ(read_file(dir.file("modu.thd")),
-                  "DATADATA" + hex_bytes("00 00") + hex_bytes(r.crc) + be32(72) + hex_bytes("24 00 00 00"));
+        EXPECT_EQ(read_file(dir.file("modu.thd")), "DATADATA" + hex_bytes("00 00") +
+                                                       hex_bytes(r.crc) + be32(72) +
+                                                       hex_bytes("24 00 00 00"));
     }
 
     // The type text needs room too: here the file is left as it was.
@@ -127,9 +128,9 @@ TEST_F(EntriesProgram, SerialNumbersInARawFile)
                                   std::to_string(r.number));
         EXPECT_EQ(read_file(dir.file("data.raw")), snbr(r.number) + terminator);
         EXPECT_EQ(read_file(dir.file("data.bin")), raw_module(r.number, r.crc));
-        EXPECT_EQ(read_file(dir.file("data.thd")), Bytes("DATA") + Bytes(4, '\0') + hex_bytes("00 00") +
-                                                       hex_bytes(r.crc) + be32(108) +
-                                                       hex_bytes("24 00 00 00"));
+        EXPECT_EQ(read_file(dir.file("data.thd")), Bytes("DATA") + Bytes(4, '\0') +
+                                                       hex_bytes("00 00") + hex_bytes(r.crc) +
+                                                       be32(108) + hex_bytes("24 00 00 00"));
         EXPECT_EQ(read_file(dir.file("generic.tmp")).size(), 32u);
     }
 
@@ -187,7 +188,8 @@ TEST_F(EntriesProgram, UpgradedModuleReachesTheOutputs)
     // The summary line shows the module as loaded.
     EXPECT_EQ(result.out, "\ttarvel old.bin           CRC E954 Size 40 Type 00 Version 4344\n");
     EXPECT_EQ(read_file(dir.file("old.bin")), upgraded_module);
-    EXPECT_EQ(read_file(dir.file("old.thd")), hex_bytes("41 42 43 44 00 00 00 00 01 02 CB 10 00 00 00 30 00 00 00 00"));
+    EXPECT_EQ(read_file(dir.file("old.thd")),
+              hex_bytes("41 42 43 44 00 00 00 00 01 02 CB 10 00 00 00 30 00 00 00 00"));
 
     // Stamping is not combined with the upgrade.
     Bytes stampable = old_module;
