@@ -56,7 +56,8 @@ int32_t find_entry(const uint8_t *key, const EntryArea &area, uint32_t length, b
         if (head[ENTRY_KEY] == 0 || entry_length == 0)
             break;
         if (std::memcmp(head + ENTRY_KEY, key, ENTRY_KEY_SIZE) == 0) {
-            if (entry_length != length)
+            // An increment needs the four bytes of a number.
+            if (entry_length != length || (!with_source && length < SERIAL_DATA_SIZE))
                 return ERR_ENTRY_LENGTH;
             // Only a damaged list has an entry whose data runs past the area.
             if (uint64_t(p) + ENTRY_HEAD_SIZE + length > end)

@@ -235,4 +235,5 @@ TEST_F(Entries, SetEntryWithoutStamping)
     EntryArea grown = area;
     grown.end = grown.kept = area.start + length;
     EXPECT_EQ(set_entry(key_type, grown, 4, nullptr, &value, &length), ERR_ENTRY_MISSING);
+    EXPECT_EQ(set_entry(key_config, grown, 3, nullptr, &value, &length), ERR_ENTRY_LENGTH);
 }
