@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "driver/help.h"
+#include "driver/info_file.h"
 #include "options.h"
 #include "records/hex.h"
 #include "state.h"
@@ -118,6 +119,8 @@ int32_t set_option(int letter, const char *value)
         copy_cut(info_file_buffer, value);
         info_file_name = info_file_buffer;
         break;
+    case 'G':
+        return read_info_file(value);
     case 'I':
     case 'O':
         return set_file_type(letter, value);
@@ -173,6 +176,8 @@ int32_t set_option(int letter, const char *value)
     case 'Z':
         options |= OPT_COMPRESS;
         break;
+    case '_':
+        return write_cfg_record(value);
     default:
         std::printf("Unknown option %c\n", letter);
         return STATUS_FAILED;

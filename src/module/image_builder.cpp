@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "driver/output_file.h"
+#include "module/entries.h"
 #include "module/module_format.h"
 #include "module/raw_package.h"
 #include "module_layout.h"
@@ -36,6 +38,49 @@ uint32_t word_after_module(const uint8_t *image, uint32_t block, uint32_t size)
         word = (word << 8) | (at < block ? image[at] : 0xFF);
     }
     return word;
+}
+
+// Stamps the serial number (and the type text) into the entry list of a
+// loaded module and sets its CRC. The list runs from data_offset to the
+// trailer; an entry is appended only where the module has unused bytes in
+// front of the trailer, so the stamping never overwrites module content.
+int32_t stamp_module(uint8_t *image, uint32_t block, uint64_t loaded, bool *stamped)
+{
+    // Under -u the image may still hold the old layout, whose data offset
+    // is not at offset 32; the upgrade runs only later, inside the check.
+    if (options & OPT_UPGRADE) {
+        std::printf("Serial number and upgrade cannot be combined\n");
+        return ERR_ENTRY_ROOM;
+    }
+    // A module that fails the format check is not stamped and its file not
+    // rewritten; the check that follows the load reports it.
+    if (check_module(image, block) != STATUS_OK)
+        return STATUS_OK;
+    uint32_t size = get_be32(image + HDR_SIZE);
+    uint32_t data_offset = get_be32(image + HDR_DATA_OFFSET);
+    if (size > loaded || data_offset < HEADER_SIZE || data_offset > size - TRAILER_SIZE)
+        return ERR_ENTRY_ROOM;
+
+    uint8_t *trailer = image + size - TRAILER_SIZE;
+    EntryArea area{image + data_offset, trailer, trailer, trailer};
+    uint32_t length = 0;
+    int32_t rc = stamp_entries(area, &length);
+    if (rc != STATUS_OK)
+        return rc;
+    put_be16(image + HDR_CRC, module_crc(image, block));
+    *stamped = true;
+    return STATUS_OK;
+}
+
+// Writes the first size bytes of the image to the open temporary file.
+bool write_module(FILE *f, const uint8_t *image, uint32_t size)
+{
+    for (uint32_t at = 0; at < size; at += PIECE) {
+        size_t piece = size - at < PIECE ? size - at : PIECE;
+        if (std::fwrite(image + at, 1, piece, f) != piece)
+            return false;
+    }
+    return true;
 }
 
 void print_summary_line()
@@ -142,11 +187,11 @@ int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t b
         return errno;
 
     int32_t status = STATUS_OK;
+    uint64_t total = 0;
     auto *buffer = static_cast<uint8_t *>(std::malloc(PIECE + 4));
     if (!buffer) {
         status = ERR_NO_MEMORY;
     } else {
-        uint64_t total = 0;
         size_t n;
         do {
             n = std::fread(buffer, 1, PIECE, f);
@@ -162,6 +207,26 @@ int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t b
         std::free(buffer);
     }
     std::fclose(f);
+
+    if (status == STATUS_OK && serial_mode != SERIAL_NONE &&
+        (image[HDR_TYPE] & TYPE_ENTRY_LIST) == TYPE_ENTRY_LIST) {
+        bool stamped = false;
+        status = stamp_module(image, block, total, &stamped);
+        if (stamped) {
+            // Through a temporary file: the module file holds either its old
+            // content or the whole stamped module.
+            OutputFile out;
+            int32_t rc = output_open(&out, path);
+            if (rc != 0)
+                return rc;
+            if (write_module(out.stream, image, get_be32(image + HDR_SIZE))) {
+                status = output_commit(&out);
+            } else {
+                output_discard(&out);
+                status = ERR_WRITE_SHORT;
+            }
+        }
+    }
 
     fill_summary(image, block);
     return status;

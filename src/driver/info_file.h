@@ -1,0 +1,23 @@
+// Info files of keyword=value lines, and the "_CFG" configuration records
+// that their CFG lines collect in generic.tmp.
+#pragma once
+
+#include <cstdint>
+
+constexpr const char *CFG_FILE_NAME = "generic.tmp";  // in the working directory
+constexpr uint32_t CFG_RECORD_SIZE = 32;
+
+// Reads the info file at path line by line and hands each line to set_option
+// under the letter of its keyword. Returns 0, the errno of the failed open
+// (ENOENT when path is null), or the status of the first line that fails,
+// after printing that line. Closes generic.tmp at the end.
+[[nodiscard]] int32_t read_info_file(const char *path);
+
+// Letter of the first keyword the line begins with, or -1.
+int find_keyword(const char *line);
+
+// Appends one 32-byte "_CFG" record made from value to generic.tmp, creating
+// the file on the first record of the run and reopening it for appending
+// when an info file has closed it. Returns 0, ERR_CFG_FILE (cannot be opened)
+// or ERR_WRITE_SHORT (not written whole; the file is closed).
+[[nodiscard]] int32_t write_cfg_record(const char *value);
