@@ -203,11 +203,10 @@ TEST_F(EntriesProgram, UpgradedModuleReachesTheOutputs)
     EXPECT_EQ(read_file(dir.file("old.bin")), stampable);
 }
 
-// Needs the S-record loader and the CRC patch copy, built on another branch;
-// enable once they are merged. An S-record file keeps the layout it was
+// An S-record file keeps the layout it was
 // loaded in, so it gets the CRC of the module as loaded, while the outputs
 // get the converted module.
-TEST_F(EntriesProgram, DISABLED_UpgradeOfRecordInputPatchesTheLoadedCrc)
+TEST_F(EntriesProgram, UpgradeOfRecordInputPatchesTheLoadedCrc)
 {
     const std::string abs = s1_line(0, old_module) + "S9030000FC\n";
     write_file(dir.file("modu.abs"), abs);
