@@ -5,27 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "sample_modules.h"
 #include "test_support.h"
 
 namespace {
-
-const Bytes terminator(12, '\0');
-const Bytes trailer = hex_bytes("5A 69 0F F0");
-
-Bytes be32(uint32_t v)
-{
-    return Bytes{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
-
-Bytes snbr(uint32_t n) { return Bytes("SNBR") + Bytes(4, '\0') + be32(4) + be32(n); }
-
-// A module with the name "A", type 0x24 and the given data region.
-Bytes bin_module(const Bytes &data, const std::string &crc_hex = "FF FF")
-{
-    return hex_bytes(crc_hex + " 7F FF 87 CD F0 0F") + be32(44 + uint32_t(data.size())) +
-           hex_bytes("24 00 00 00 00 00 00 00") + "DATADATA" + be32(36) + be32(40) + "A" +
-           Bytes(3, '\0') + data + trailer;
-}
 
 // The module that raw packaging builds from info_text around an entry list
 // holding "SNBR" n, with the record of "CFG=PORT1 MODE2 -1" behind it.

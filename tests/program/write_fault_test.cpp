@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sample_modules.h"
 #include "test_support.h"
 
 namespace {
@@ -78,3 +79,40 @@ TEST(WriteFaults, BinModuleRewrittenWithItsCrc)
     run_at_every_limit({"bin to bin", {{"modu.bin", module}},
                         {"-m=modu", "-i=bin", "-o=bin", "-d"}, "modu.bin"});
 }
+
+TEST(WriteFaults, CrcPatchedIntoAnSRecordFile)
+{
+    Bytes abs = read_file(std::string(TARVEL_EXAMPLES) + "/modu.abs");
+    run_at_every_limit({"set CRC", {{"modu.abs", abs}}, {"-m=modu", "-l=8000"}, "modu.abs"});
+    // A second run finds the bak file of the first and replaces it.
+    run_at_every_limit({"set CRC again", {{"modu.abs", abs}, {"modu.bak", "old bak"}},
+                        {"-m=modu", "-l=8000", "-v"}, "modu.abs"});
+}
+
+TEST(WriteFaults, SerialNumberStampedIntoAModuleFile)
+{
+    Bytes module = bin_module(snbr(41) + terminator + Bytes(200, '\0'));
+    run_at_every_limit({"stamp bin", {{"modu.bin", module}},
+                        {"-m=modu", "-i=bin", "-s=+", "-x=TYPE1", "-d"}, "modu.bin"});
+}
+
+TEST(WriteFaults, SerialNumberStampedIntoARawFile)
+{
+    Bytes raw = snbr(7) + terminator + Bytes(300, '\x33');
+    Bytes info = "name=Raw data\ntype=0x24\nSNBR=+\nCFG=PORT1 MODE2 3\n";
+    run_at_every_limit({"stamp raw", {{"data.raw", raw}, {"info.txt", info}},
+                        {"-m=data", "-i=raw", "-f=info.txt", "-o=bin", "-d"}, "data.raw"});
+}
+
+TEST(WriteFaults, ThxInputRewrittenInPlace)
+{
+    // The tool's own thx output of the sample module is the input here.
+    TempDir make;
+    write_file(make.file("modu.bin"), read_file(std::string(TARVEL_EXAMPLES) + "/modu.bin"));
+    ASSERT_EQ(run_tarvel(make.path(), {"-m=modu", "-i=bin", "-t=16", "-l=8000"}).exit_code, 0);
+    Bytes thx = read_file(make.file("modu.thx"));
+    // Records of 32 bytes instead of 16: the rewrite changes every record.
+    run_at_every_limit({"thx in place", {{"modu.thx", thx}},
+                        {"-m=modu", "-i=thx", "-l=8000", "-t=32"}, "modu.thx"});
+}
+
