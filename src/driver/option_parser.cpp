@@ -91,9 +91,14 @@ int32_t set_option(int letter, const char *value)
     case '@':
         copy_cut(summary.name, value);
         break;
-    case 'A':
-        std::strncpy(reinterpret_cast<char *>(summary.tag), value, sizeof summary.tag);
+    case 'A': {
+        // strncpy style: zero-filled, and no terminator for 8 characters or more.
+        size_t n = 0;
+        for (; n < sizeof summary.tag && value[n]; n++)
+            summary.tag[n] = uint8_t(value[n]);
+        std::memset(summary.tag + n, 0, sizeof summary.tag - n);
         break;
+    }
     case 'C':
         options |= OPT_FILE_CRC;
         break;
