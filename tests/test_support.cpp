@@ -93,6 +93,15 @@ StdoutCapture::~StdoutCapture() { stop(); }
 
 RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &args)
 {
+    // TARVEL_RUNNER=wine TARVEL_EXE=.../tarvel.exe runs the same tests against
+    // the Windows build.
+    const char *exe = std::getenv("TARVEL_EXE");
+    if (!exe || !*exe)
+        exe = TARVEL_EXE;
+    const char *runner = std::getenv("TARVEL_RUNNER");
+    if (runner && !*runner)
+        runner = nullptr;
+
     char name[] = "/tmp/tarvel-run-XXXXXX";
     int fd = mkstemp(name);
     pid_t pid = fork();
@@ -101,11 +110,16 @@ RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &arg
         if (chdir(dir.c_str()) != 0)
             _exit(127);
         std::vector<char *> argv;
-        argv.push_back(const_cast<char *>(TARVEL_EXE));
+        if (runner)
+            argv.push_back(const_cast<char *>(runner));
+        argv.push_back(const_cast<char *>(exe));
         for (const auto &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        execv(TARVEL_EXE, argv.data());
+        if (runner)
+            execvp(runner, argv.data());
+        else
+            execv(exe, argv.data());
         _exit(127);
     }
     close(fd);
@@ -113,6 +127,14 @@ RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &arg
     waitpid(pid, &status, 0);
     RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(name)};
     std::remove(name);
+    // The Windows console ends its lines with CR LF; the expected texts use LF.
+    if (runner) {
+        std::string out;
+        for (size_t i = 0; i < r.out.size(); i++)
+            if (!(r.out[i] == '\r' && i + 1 < r.out.size() && r.out[i + 1] == '\n'))
+                out += r.out[i];
+        r.out = out;
+    }
     return r;
 }
 
