@@ -45,7 +45,10 @@ struct RunResult {
     std::string out;
 };
 
-// Runs the built tarvel with args in directory dir.
+// Runs the built tarvel with args in directory dir. The environment can
+// point it elsewhere: TARVEL_EXE names another executable and TARVEL_RUNNER
+// a program to run it with (TARVEL_RUNNER=wine for the Windows build, whose
+// CR LF line ends are then turned back into LF).
 RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &args);
 
 // The same with the child's file-size limit (RLIMIT_FSIZE) set to limit

@@ -70,11 +70,17 @@ int32_t rename_verbose(const char *from, const char *to)
 int32_t check_input_file(const char *path)
 {
     if (FILE *f = std::fopen(path, "r")) {
+        // Linux opens a directory, which Windows refuses; its first read
+        // fails, and it is then no input file on either system.
+        bool readable = std::fgetc(f) != EOF || !std::ferror(f);
+        int err = errno;
         std::fclose(f);
+        if (readable)
+            return STATUS_OK;
+        errno = err;
+    } else if (!std::strcmp(input_ext, "raw")) {
         return STATUS_OK;
     }
-    if (!std::strcmp(input_ext, "raw"))
-        return STATUS_OK;
     std::printf("Unable to open input file %s\n", path);
     return STATUS_FAILED;
 }

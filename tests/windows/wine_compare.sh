@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# Runs the Windows tarvel.exe under wine beside the Linux tarvel, on the same
+# inputs in two scratch directories, and checks after every run that both
+# gave the same exit code, the same console output and byte-identical files.
+#
+#   tests/windows/wine_compare.sh LINUX_TARVEL WINDOWS_TARVEL_EXE
+#
+# The Windows console ends lines with CR LF, so the Windows output must equal
+# the Linux output with every LF turned into CR LF. Module paths are given
+# with '\' to the Windows run and with '/' to the Linux run; the paths printed
+# back differ in the same way and nowhere else.
+#
+# Needs wine (Debian package wine, 64-bit). The wine prefix is kept beside
+# the executable (WINEPREFIX overrides it), so only the first run pays for
+# creating it.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 LINUX_TARVEL WINDOWS_TARVEL_EXE" >&2
+  exit 2
+fi
+linux=$(realpath "$1")
+exe=$(realpath "$2")
+examples=$(cd "$(dirname "$0")/../../examples" && pwd)
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no .NET or browser installers
+export WINEPREFIX=${WINEPREFIX:-$(dirname "$exe")/wineprefix}
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+lin=$scratch/linux
+win=$scratch/windows
+passed=0
+failed=0
+
+fail() {
+  echo "FAIL: $*"
+  failed=$((failed + 1))
+}
+
+# Puts the same file into both directories.
+put() {  # put SOURCE NAME
+  mkdir -p "$(dirname "$lin/$2")" "$(dirname "$win/$2")"
+  cp "$1" "$lin/$2"
+  cp "$1" "$win/$2"
+}
+
+fresh() {
+  rm -rf "$lin" "$win"
+  mkdir -p "$lin" "$win"
+}
+
+# run LABEL ARG...: runs both tools in their directories. In the arguments
+# "{/}" stands for the path separator: '/' for Linux, '\' for Windows.
+# Leaves the exit codes in lrc and wrc.
+run() {
+  local label=$1
+  shift
+  local largs=() wargs=() a sep=0
+  for a in "$@"; do
+    largs+=("${a//"{/}"/\/}")
+    wargs+=("${a//"{/}"/\\}")
+    [ "$a" = "${a//"{/}"/}" ] || sep=1
+  done
+  lrc=0
+  (cd "$lin" && "$linux" "${largs[@]}") > "$scratch/linux.out" || lrc=$?
+  wrc=0
+  (cd "$win" && wine "$exe" "${wargs[@]}") > "$scratch/windows.out" 2>> "$scratch/wine.log" || wrc=$?
+
+  # What the Windows console must show: CR LF line ends, and the module
+  # path under sub\ where Linux printed sub/.
+  if [ $sep -eq 1 ]; then
+    perl -pe 's/\n/\r\n/; s{sub/}{sub\\}g' "$scratch/linux.out" > "$scratch/expected.out"
+  else
+    perl -pe 's/\n/\r\n/' "$scratch/linux.out" > "$scratch/expected.out"
+  fi
+
+  local ok=1
+  if [ "$lrc" -ne "$wrc" ]; then
+    fail "$label: exit code $lrc on Linux, $wrc on Windows"
+    ok=0
+  fi
+  if ! cmp -s "$scratch/expected.out" "$scratch/windows.out"; then
+    fail "$label: output differs (Linux, then Windows):"
+    cat -A "$scratch/linux.out"
+    cat -A "$scratch/windows.out"
+    ok=0
+  fi
+  if ! diff -r "$lin" "$win" > "$scratch/files.diff"; then
+    fail "$label: files differ:"
+    cat "$scratch/files.diff"
+    ok=0
+  fi
+  [ $ok -eq 0 ] || passed=$((passed + 1))
+}
+
+expect_exit() {  # expect_exit LABEL CODE
+  [ "$lrc" -eq "$2" ] || fail "$1: exit code $lrc, expected $2"
+}
+
+same_file() {  # same_file LABEL FILE1 FILE2
+  cmp -s "$2" "$3" || fail "$1: $(basename "$2") and $(basename "$3") differ"
+}
+
+# The main job on an S-record file, twice in a row: the second run must
+# remove the first run's bak file before it renames the input onto that
+# name, which Windows' rename refuses while the name exists.
+if [ -f "$examples/modu.abs" ]; then
+  fresh
+  put "$examples/modu.abs" sub/modu.abs
+  run "abs, first run" -m=sub{/}modu -l=8000 -v
+  expect_exit "abs, first run" 0
+  same_file "abs, first run keeps the input" "$examples/modu.abs" "$win/sub/modu.bak"
+  cp "$win/sub/modu.abs" "$scratch/patched.abs"
+
+  run "abs, second run" -m=sub{/}modu -l=8000 -v
+  expect_exit "abs, second run" 0
+  grep -q "^0 unlink sub.modu.bak" "$scratch/windows.out" ||
+    fail "abs, second run: the old bak file was not removed"
+  same_file "abs, second run keeps the first run's file" "$scratch/patched.abs" "$win/sub/modu.bak"
+  same_file "abs, second run changes nothing" "$scratch/patched.abs" "$win/sub/modu.abs"
+
+  run "abs to thx and thd" -m=sub{/}modu -l=8000 -t=32 -d -v
+  expect_exit "abs to thx and thd" 0
+  run "abs to bin" -m=sub{/}modu -l=8000 -o=bin
+  expect_exit "abs to bin" 0
+  run "thx back to bin" -m=sub{/}modu -i=thx -l=8000 -o=bin -v
+else
+  echo "note: examples/modu.abs is not there; the S-record runs are skipped"
+fi
+
+# A module file: bin and thd outputs written twice (the second time over
+# the files of the first), then thx output.
+fresh
+put "$examples/modu.bin" sub/modu.bin
+run "bin to bin and thd" -m=sub{/}modu -i=bin -o=bin -d -v
+expect_exit "bin to bin and thd" 0
+run "bin to bin and thd, again" -m=sub{/}modu -i=bin -o=bin -d -v
+expect_exit "bin to bin and thd, again" 0
+run "bin to thx" -m=sub{/}modu -i=bin -o=thx -l=10000 -t=32 -v
+run "file crc" -c -m=sub{/}modu.bin
+
+# Failures and the system error numbers in their messages.
+fresh
+run "missing input" -m=nosuch -v
+expect_exit "missing input" 1
+run "missing file for -c" -c -m=nosuch
+expect_exit "missing file for -c" 2
+run "unknown input type" -v -i=xyz -m=modu
+expect_exit "unknown input type" 1
+
+# Info files are read in text mode: CR LF line ends must give what LF gives.
+fresh
+printf '# packaged by the wine check\r\ntag=WINE\r\nname=Raw data\r\ntype=0x24\r\nnumber=7\r\nCFG=PORT1 MODE2 -1\r\n' > "$scratch/data.inf"
+printf 'SNBR\0\0\0\0\0\0\0\4\0\0\0\1raw data bytes' > "$scratch/data.raw"
+put "$scratch/data.inf" data.inf
+put "$scratch/data.raw" data.raw
+run "raw with CR LF info file" -m=data -i=raw -f=data.inf -s=+ -o=bin -d -v
+printf 'tag=X\r\nbogus line\r\n' > "$scratch/bad.inf"
+put "$scratch/bad.inf" bad.inf
+run "CR LF info file with a bad line" -v -g=bad.inf -m=data
+
+if [ -s "$scratch/wine.log" ] && [ $failed -gt 0 ]; then
+  echo "wine said:"
+  cat "$scratch/wine.log"
+fi
+echo "wine: $passed passed, $failed failed"
+[ $failed -eq 0 ]
