@@ -13,16 +13,10 @@
 #include "options.h"
 #include "state.h"
 #include "status.h"
+#include "sample_modules.h"
 #include "test_support.h"
 
 namespace {
-
-const Bytes old_module = hex_bytes(
-    "FF FF 7F FF 87 CD F0 0F 00 00 00 28 00 07 01 02 41 42 43 44 00 00 00 1C 00 00 00 20"
-    " 41 00 00 00 01 02 03 04 5A 69 0F F0");
-const Bytes upgraded_module = hex_bytes(
-    "CB 10 7F FF 87 CD F0 0F 00 00 00 30 00 00 00 00 00 07 01 02 41 42 43 44 00 00 00 00"
-    " 00 00 00 24 00 00 00 28 41 00 00 00 01 02 03 04 5A 69 0F F0");
 
 // An old module of size bytes: mark, magic, size, name offset 28, trailer.
 Bytes old_of_size(uint32_t size, uint16_t mark = 0x7FFF)

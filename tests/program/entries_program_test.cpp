@@ -43,12 +43,6 @@ std::string s1_line(uint16_t address, const Bytes &data)
     return line + "\n";
 }
 
-const Bytes old_module = hex_bytes(
-    "FF FF 7F FF 87 CD F0 0F 00 00 00 28 00 07 01 02 41 42 43 44 00 00 00 1C 00 00 00 20"
-    " 41 00 00 00 01 02 03 04 5A 69 0F F0");
-const Bytes upgraded_module = hex_bytes(
-    "CB 10 7F FF 87 CD F0 0F 00 00 00 30 00 00 00 00 00 07 01 02 41 42 43 44 00 00 00 00"
-    " 00 00 00 24 00 00 00 28 41 00 00 00 01 02 03 04 5A 69 0F F0");
 
 }  // namespace
 
