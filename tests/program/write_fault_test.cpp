@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "records/record_text.h"
 #include "test_support.h"
 
 namespace {
@@ -77,4 +78,13 @@ TEST(WriteFaults, BinModuleRewrittenWithItsCrc)
     Bytes module = read_file(std::string(TARVEL_EXAMPLES) + "/modu.bin");
     run_at_every_limit({"bin to bin", {{"modu.bin", module}},
                         {"-m=modu", "-i=bin", "-o=bin", "-d"}, "modu.bin"});
+}
+
+TEST(WriteFaults, RecordFileRewrittenWithItsCrc)
+{
+    // Several output pieces long, so that writes also fall short in the
+    // middle of the copy, not only when it is flushed at the end.
+    Bytes text = s_file(test_module(24000), 0x8000, '3', 32);
+    ASSERT_GT(text.size(), 3 * 16384u);
+    run_at_every_limit({"abs main job", {{"modu.abs", text}}, {"-m=modu", "-l=8000"}, "modu.abs"});
 }
