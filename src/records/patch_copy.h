@@ -10,7 +10,8 @@
 // lines are copied through as they are. new_path is flushed to disk before
 // it is closed. Returns 0, 1 when the files cannot be opened, ERR_WRITE_SHORT
 // (a write, the flush or the close failed, or the link record cannot take
-// the CRC; each with a message) or ERR_READ_SHORT (reading the input failed).
+// the CRC; each with a message), ERR_READ_SHORT (reading the input failed)
+// or ERR_NO_MEMORY (no room for the read and write buffers).
 // On failure new_path is left incomplete and input_path untouched.
 [[nodiscard]] int32_t copy_with_crc(const char *input_path, const char *new_path);
 

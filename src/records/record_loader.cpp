@@ -24,17 +24,23 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
     FILE *f = std::fopen(path, "rb");
     if (!f)
         return errno;
+    RecordFile reader;
+    if (record_file_start(&reader, f) != STATUS_OK) {
+        std::fclose(f);
+        return ERR_NO_MEMORY;
+    }
 
     DecodeState state = {};
     uint32_t total = 0;
     int32_t status = STATUS_OK;
     for (;;) {
-        int32_t n = read_record(f, record_buffer, RECORD_BUFFER_SIZE);
+        int32_t n = next_record(&reader, record_buffer, RECORD_BUFFER_SIZE);
         if (n <= 0)
             break;
         // Stray bytes and lines longer than any record carry no record.
         if (n == REC_LONG_LINE) {
-            (void)pass_rest_of_line(f, nullptr);
+            while (next_line_part(&reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
+            }
             continue;
         }
         if (is_stray_byte(n))
@@ -62,6 +68,7 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
     // incomplete without anyone being told.
     if (status == STATUS_OK && std::ferror(f))
         status = ERR_READ_SHORT;
+    record_file_stop(&reader);
     std::fclose(f);
 
     loaded_bytes = total;

@@ -8,7 +8,8 @@
 // skipped. Sets link_record (the number of the last data record that starts
 // at the link address) and loaded_bytes, and fills the summary. Returns 0,
 // ERR_IMAGE_FIT (capacity below 68, or a record below the link address or
-// beyond capacity), ERR_READ_SHORT when reading failed, or errno when the
-// file cannot be opened.
+// beyond capacity), ERR_READ_SHORT when reading failed, ERR_NO_MEMORY when
+// the read block cannot be allocated, or errno when the file cannot be
+// opened.
 [[nodiscard]] int32_t load_records(const char *path, uint8_t *image, uint32_t capacity,
                                    uint32_t block);

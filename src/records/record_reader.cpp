@@ -1,6 +1,9 @@
 // Reading and decoding S-records and T-records, one at a time.
 #include "records/record_reader.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "byte_order.h"
 #include "records/hex.h"
 #include "status.h"
@@ -74,6 +77,109 @@ int32_t read_record(FILE *file, uint8_t *buffer, int32_t size)
         return n + int32_t(std::fread(buffer + RECORD_HEAD, 1, want, file));
     }
     return rec_no_record(uint8_t(c));
+}
+
+namespace {
+
+// Refills an empty block. False at the end of the file (or on a read error,
+// which the caller tells apart by the stream's error flag).
+bool refill(RecordFile *reader)
+{
+    reader->at = 0;
+    reader->end = std::fread(reader->block, 1, RECORD_BLOCK, reader->file);
+    return reader->end > 0;
+}
+
+// True when a byte is there to take, refilling the block when needed.
+inline bool have_byte(RecordFile *reader) { return reader->at < reader->end || refill(reader); }
+
+// Copies up to n bytes to out, across blocks; returns the count copied,
+// short only at the end of the file.
+size_t take_bytes(RecordFile *reader, uint8_t *out, size_t n)
+{
+    size_t done = 0;
+    while (done < n && have_byte(reader)) {
+        size_t k = reader->end - reader->at;
+        if (k > n - done)
+            k = n - done;
+        std::memcpy(out + done, reader->block + reader->at, k);
+        reader->at += k;
+        done += k;
+    }
+    return done;
+}
+
+}  // namespace
+
+int32_t record_file_start(RecordFile *reader, FILE *file)
+{
+    reader->file = file;
+    reader->at = 0;
+    reader->end = 0;
+    reader->block = static_cast<uint8_t *>(std::malloc(RECORD_BLOCK));
+    return reader->block ? STATUS_OK : ERR_NO_MEMORY;
+}
+
+void record_file_stop(RecordFile *reader)
+{
+    std::free(reader->block);
+    reader->block = nullptr;
+    reader->at = reader->end = 0;
+}
+
+int32_t next_line_part(RecordFile *reader, uint8_t *buffer, int32_t size)
+{
+    size_t n = 0;
+    size_t room = size_t(size);
+    while (n < room) {
+        if (!have_byte(reader))
+            return int32_t(n);  // the last line ends with the file
+        const uint8_t *from = reader->block + reader->at;
+        size_t look = reader->end - reader->at;
+        if (look > room - n)
+            look = room - n;
+        const auto *lf = static_cast<const uint8_t *>(std::memchr(from, '\n', look));
+        size_t k = lf ? size_t(lf - from) : look;
+        std::memcpy(buffer + n, from, k);
+        n += k;
+        reader->at += k;
+        if (lf) {
+            reader->at++;  // the line feed is taken, not stored
+            return int32_t(n);
+        }
+    }
+    // The buffer is full: either the line ends right here or it goes on.
+    if (!have_byte(reader))
+        return int32_t(n);
+    if (reader->block[reader->at] == '\n') {
+        reader->at++;
+        return int32_t(n);
+    }
+    return REC_LONG_LINE;
+}
+
+int32_t next_record(RecordFile *reader, uint8_t *buffer, int32_t size)
+{
+    if (!have_byte(reader))
+        return 0;
+    uint8_t c = reader->block[reader->at++];
+    if (c == 'S') {
+        buffer[0] = 'S';
+        int32_t n = next_line_part(reader, buffer + 1, size - 1);
+        return n == REC_LONG_LINE ? n : n + 1;
+    }
+    if (c == 'T') {
+        buffer[0] = 'T';
+        int32_t n = 1 + int32_t(take_bytes(reader, buffer + 1, RECORD_HEAD - 1));
+        if (n < RECORD_HEAD)
+            return n;  // cut short; decode_record rejects it
+        size_t want = buffer[2];
+        size_t room = size_t(size - RECORD_HEAD);
+        if (want > room)
+            want = room;
+        return n + int32_t(take_bytes(reader, buffer + RECORD_HEAD, want));
+    }
+    return rec_no_record(c);
 }
 
 bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0); }

@@ -19,6 +19,7 @@
 // T-record layout: lead, type, count byte, then the count bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -34,7 +35,38 @@ struct DecodeState {
 // read_record must hold at least this much.
 constexpr int32_t T_RECORD_MAX = 3 + 255;
 
-// Reads the next record into buffer (size bytes, at least T_RECORD_MAX).
+// Bytes a RecordFile takes from its file at a time.
+constexpr size_t RECORD_BLOCK = 16384;
+
+// A record file read through one heap block of RECORD_BLOCK bytes: records
+// are cut out of the block, and lines are found with memchr instead of
+// byte-by-byte stream reads. The loader and the patch copy read this way.
+struct RecordFile {
+    FILE *file;      // open "rb"; its error flag tells a read error apart
+    uint8_t *block;  // RECORD_BLOCK bytes from the heap
+    size_t at;       // next byte of the block to take
+    size_t end;      // bytes in the block
+};
+
+// Starts reading file, which must not have been read from yet. Returns 0,
+// or ERR_NO_MEMORY when the block cannot be allocated.
+[[nodiscard]] int32_t record_file_start(RecordFile *reader, FILE *file);
+
+// Frees the block; the file stays open.
+void record_file_stop(RecordFile *reader);
+
+// The next record, with exactly the results of read_record below.
+[[nodiscard]] int32_t next_record(RecordFile *reader, uint8_t *buffer, int32_t size);
+
+// Continues a line after REC_LONG_LINE: puts its next bytes into buffer and
+// returns their count when the line ends within size bytes (its line feed
+// is taken, not stored) or at the end of the file; returns REC_LONG_LINE when
+// the buffer is full and the line goes on.
+[[nodiscard]] int32_t next_line_part(RecordFile *reader, uint8_t *buffer, int32_t size);
+
+// Reads the next record straight from a stream, consuming nothing beyond it,
+// so that the stream can be shared with other reads. Buffer: size bytes, at
+// least T_RECORD_MAX.
 // Returns 0 at the end of the file; for an S-record the number of bytes of
 // its line without the line feed (a CR before it is kept, and so is any other
 // byte, NUL included); for a T-record the bytes read, count + 3 unless the
@@ -47,9 +79,10 @@ constexpr int32_t T_RECORD_MAX = 3 + 255;
 // True for a read_record result that is a stray byte (rec_no_record).
 bool is_stray_byte(int32_t result);
 
-// Reads the rest of the current line through its line feed (or the end of
-// the file) and, when out is not null, writes it to out without the line
-// feed. Returns 0, or -1 when a write failed.
+// After read_record gave REC_LONG_LINE: reads the rest of the current line
+// through its line feed (or the end of the file) and, when out is not null,
+// writes it to out without the line feed. Returns 0, or -1 when a write
+// failed.
 [[nodiscard]] int pass_rest_of_line(FILE *in, FILE *out);
 
 // Checks and decodes the n bytes of the record in buffer; an S-record is

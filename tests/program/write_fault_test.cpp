@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "records/record_text.h"
 #include "sample_modules.h"
 #include "test_support.h"
 
@@ -116,3 +117,11 @@ TEST(WriteFaults, ThxInputRewrittenInPlace)
                         {"-m=modu", "-i=thx", "-l=8000", "-t=32"}, "modu.thx"});
 }
 
+TEST(WriteFaults, RecordFileRewrittenWithItsCrc)
+{
+    // Several output pieces long, so that writes also fall short in the
+    // middle of the copy, not only when it is flushed at the end.
+    Bytes text = s_file(test_module(24000), 0x8000, '3', 32);
+    ASSERT_GT(text.size(), 3 * 16384u);
+    run_at_every_limit({"abs main job", {{"modu.abs", text}}, {"-m=modu", "-l=8000"}, "modu.abs"});
+}

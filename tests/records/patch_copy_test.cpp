@@ -226,3 +226,30 @@ TEST_F(PatchCopy, ACopyThatDidNotReachTheDiskFails)
     EXPECT_EQ(said.rfind("Writing 74 bytes, actually ", 0), 0u) << said;
     EXPECT_EQ(open_flags, 0u);
 }
+
+TEST_F(PatchCopy, RecordsAcrossBlockBoundaries)
+{
+    // S0 lines of exactly length bytes: they take no number.
+    auto filler = [](size_t length) {
+        Bytes text;
+        while (length - text.size() > 200)
+            text += HEADER + std::string(200 - HEADER.size() - 1, ' ') + "\n";
+        return text + HEADER + std::string(length - text.size() - HEADER.size() - 1, ' ') + "\n";
+    };
+    Bytes t3 = t_record('3', 0x9000, 4, "\n\nxy");
+    std::string last = s_data('1', 0xA000, "zz");  // the file ends without a line feed
+    for (size_t before = 0; before <= 80; before++) {
+        // The link record, and then a T-record after it, across the boundary
+        // between the first two read blocks (and the first two output pieces).
+        Bytes in = filler(RECORD_BLOCK - before) + link_line() + "\n" + t3 + rest_line() + "\n" + last;
+        ASSERT_EQ(copy(in), 0) << before;
+        EXPECT_EQ(copied(), filler(RECORD_BLOCK - before) + patched_line() + "\n" + t3 + "\n" +
+                                rest_line() + "\n" + last + "\n")
+            << before;
+
+        in = link_line() + "\n" + filler(RECORD_BLOCK - before) + t3 + last;
+        ASSERT_EQ(copy(in), 0) << before;
+        EXPECT_EQ(copied(), patched_line() + "\n" + filler(RECORD_BLOCK - before) + t3 + "\n" + last + "\n")
+            << before;
+    }
+}

@@ -309,3 +309,134 @@ TEST_F(RecordReader, EveryPrefixOfAFileReadsAndDecodesSafely)
         }
     }
 }
+
+namespace {
+
+// Everything a reader gives for a whole file, one line per call: the result
+// and the bytes it put into the buffer; after REC_LONG_LINE also the rest of
+// the line. Two readers that give the same transcript read alike.
+std::string transcript_of_stream(const Bytes &content)
+{
+    Bytes copy = content;
+    FILE *in = fmemopen(copy.data(), copy.size(), "rb");
+    EXPECT_NE(in, nullptr);
+    std::string said;
+    uint8_t buffer[RECORD_BUFFER_SIZE];
+    for (int32_t n; (n = read_record(in, buffer, RECORD_BUFFER_SIZE)) != 0;) {
+        said += std::to_string(n) + ":";
+        if (n == REC_LONG_LINE) {
+            said.append(reinterpret_cast<char *>(buffer), RECORD_BUFFER_SIZE);
+            FILE *rest = std::tmpfile();
+            EXPECT_EQ(pass_rest_of_line(in, rest), 0);
+            std::rewind(rest);
+            for (int c; (c = std::fgetc(rest)) != EOF;)
+                said.push_back(char(c));
+            std::fclose(rest);
+        } else if (!is_stray_byte(n)) {
+            said.append(reinterpret_cast<char *>(buffer), size_t(n));
+        }
+        said += "\n";
+    }
+    std::fclose(in);
+    return said;
+}
+
+std::string transcript_of_blocks(const Bytes &content)
+{
+    Bytes copy = content;
+    FILE *in = fmemopen(copy.data(), copy.size(), "rb");
+    EXPECT_NE(in, nullptr);
+    RecordFile reader;
+    EXPECT_EQ(record_file_start(&reader, in), 0);
+    std::string said;
+    uint8_t buffer[RECORD_BUFFER_SIZE];
+    for (int32_t n; (n = next_record(&reader, buffer, RECORD_BUFFER_SIZE)) != 0;) {
+        said += std::to_string(n) + ":";
+        if (n == REC_LONG_LINE) {
+            said.append(reinterpret_cast<char *>(buffer), RECORD_BUFFER_SIZE);
+            int32_t k;
+            do {
+                k = next_line_part(&reader, buffer, RECORD_BUFFER_SIZE);
+                said.append(reinterpret_cast<char *>(buffer), size_t(k == REC_LONG_LINE ? RECORD_BUFFER_SIZE : k));
+            } while (k == REC_LONG_LINE);
+        } else if (!is_stray_byte(n)) {
+            said.append(reinterpret_cast<char *>(buffer), size_t(n));
+        }
+        said += "\n";
+    }
+    record_file_stop(&reader);
+    std::fclose(in);
+    return said;
+}
+
+// S0 lines of exactly length bytes in all (at least 3), line feeds included.
+Bytes filler(size_t length)
+{
+    Bytes text;
+    while (length - text.size() > 200)
+        text += "S0" + std::string(97, 'F') + "\n";
+    text += "S0" + std::string(length - text.size() - 3, 'E') + "\n";
+    return text;
+}
+
+}  // namespace
+
+TEST(RecordFile, BlockBoundariesChangeNothing)
+{
+    // Each piece is placed so that it starts from a little before to just
+    // after the first block boundary: its line feed, a CR LF pair, a
+    // T-record's head or data, the byte after a full record buffer, or a
+    // stray byte then falls on either side of the boundary.
+    std::string full = std::string(1, 'S').append(RECORD_BUFFER_SIZE - 1, '7');
+    struct Piece {
+        Bytes text;
+        size_t before;  // start the piece up to this many bytes before the boundary
+    };
+    Piece pieces[] = {
+        {S1_LINE + "\r\n", 46},
+        {t_record('3', 0x10000, 4, "\n\x01\x02\x03\n") + t_record('3', 0, 4, "") + "\n", 25},
+        {full + "\n" + full + "Z\r\n", RECORD_BUFFER_SIZE + 4},
+        {"\n\x1A" + S1_LINE, 4},
+    };
+    const Bytes tail = "S9030000FC\n";
+    for (const Piece &piece : pieces) {
+        for (size_t before = 0; before <= piece.before; before++) {
+            for (size_t after : {size_t(0), size_t(1)}) {
+                size_t start = RECORD_BLOCK - before + after;
+                Bytes content = filler(start) + piece.text + tail;
+                ASSERT_EQ(transcript_of_blocks(content), transcript_of_stream(content))
+                    << "piece starting at " << start << ": " << piece.text.substr(0, 20);
+            }
+        }
+    }
+}
+
+TEST(RecordFile, FilesOfWholeBlocks)
+{
+    // The file ends exactly at a block end: after a line feed, without one,
+    // inside a T-record, and inside a long line. The last transcript line
+    // is the last record as read.
+    Bytes cut_t = t_record('3', 0, 4, "abcdef").substr(0, 7);
+    std::string long_line = std::string(1, 'S').append(RECORD_BUFFER_SIZE + 10, '1');
+    struct End {
+        Bytes text;
+        std::string last;
+    };
+    End ends[] = {
+        {S1_LINE + "\n", "42:" + S1_LINE},
+        {S1_LINE, "42:" + S1_LINE},
+        {cut_t, "7:" + cut_t},
+        {long_line, std::to_string(REC_LONG_LINE) + ":" + long_line},
+    };
+    for (size_t blocks : {size_t(1), size_t(2)}) {
+        for (const End &end : ends) {
+            Bytes content = filler(blocks * RECORD_BLOCK - end.text.size()) + end.text;
+            ASSERT_EQ(content.size(), blocks * RECORD_BLOCK);
+            std::string said = transcript_of_blocks(content);
+            EXPECT_EQ(said, transcript_of_stream(content)) << blocks << " " << end.last.substr(0, 12);
+            size_t last = said.rfind('\n', said.size() - 2) + 1;
+            EXPECT_EQ(said.substr(last), end.last + "\n") << blocks;
+        }
+    }
+    EXPECT_EQ(transcript_of_blocks(""), "");
+}
