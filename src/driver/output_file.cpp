@@ -6,6 +6,12 @@
 
 #include "status.h"
 
+namespace {
+
+constexpr size_t OUTPUT_BUFFER_SIZE = 256 * 1024;
+
+}  // namespace
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -41,14 +47,19 @@ int32_t output_open(OutputFile *out, const char *target)
     std::snprintf(out->temp, sizeof out->temp, "%s.tarvel-tmp", target);
 
     // A target that exists must be writable, as opening it "wb" would demand.
+    int saved_errno = errno;
     if (FILE *probe = std::fopen(target, "r+b"))
         std::fclose(probe);
     else if (errno != ENOENT)
         return errno;
+    errno = saved_errno;  // a missing target is no error worth reporting later
 
     out->stream = std::fopen(out->temp, "wb");
     if (!out->stream)
         return errno;
+    // Writers hand over small pieces (1 KiB for a bin file); collect them
+    // into fewer system calls.
+    std::setvbuf(out->stream, nullptr, _IOFBF, OUTPUT_BUFFER_SIZE);
 #ifndef _WIN32
     struct stat st;
     if (stat(target, &st) == 0)
