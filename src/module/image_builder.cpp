@@ -200,14 +200,21 @@ int32_t build_image()
     return STATUS_OK;
 }
 
-int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+int32_t open_loader_input(const char *path, uint32_t capacity, uint32_t block, FILE **file)
 {
+    *file = nullptr;
     clear_summary_head();
     if (capacity < MIN_CAPACITY || capacity > block)
         return ERR_IMAGE_FIT;
-    FILE *f = std::fopen(path, "rb");
-    if (!f)
-        return errno;
+    *file = std::fopen(path, "rb");
+    return *file ? STATUS_OK : errno;
+}
+
+int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+{
+    FILE *f;
+    if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
+        return rc;
 
     int32_t status = STATUS_OK;
     uint64_t total = 0;

@@ -1,29 +1,20 @@
 // Loading a record file into the module image.
 #include "records/record_loader.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "module/image_builder.h"
 #include "module/module_format.h"
 #include "records/record_reader.h"
 #include "state.h"
 #include "status.h"
 
-namespace {
-
-constexpr uint32_t MIN_CAPACITY = 68;
-
-}  // namespace
-
 int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
 {
-    clear_summary_head();
-    if (capacity < MIN_CAPACITY || capacity > block)
-        return ERR_IMAGE_FIT;
-    FILE *f = std::fopen(path, "rb");
-    if (!f)
-        return errno;
+    FILE *f;
+    if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
+        return rc;
     RecordFile reader;
     if (record_file_start(&reader, f) != STATUS_OK) {
         std::fclose(f);
