@@ -7,11 +7,10 @@
 
 #include "test_support.h"
 
-// One S-record line without its line end: "S", type, count, address of
-// address_width bytes, data, checksum, all in upper-case hex.
-inline std::string s_record(char type, uint32_t address, int address_width, const Bytes &data)
+// The bytes both record forms carry after the type: count, address of
+// address_width bytes, data, checksum.
+inline Bytes record_body(uint32_t address, int address_width, const Bytes &data)
 {
-    static const char digits[] = "0123456789ABCDEF";
     Bytes bytes;
     bytes.push_back(char(address_width + data.size() + 1));
     for (int i = address_width - 1; i >= 0; i--)
@@ -21,6 +20,15 @@ inline std::string s_record(char type, uint32_t address, int address_width, cons
     for (unsigned char c : bytes)
         sum += c;
     bytes.push_back(char(0xFF - (sum & 0xFF)));
+    return bytes;
+}
+
+// One S-record line without its line end: "S", type, count, address of
+// address_width bytes, data, checksum, all in upper-case hex.
+inline std::string s_record(char type, uint32_t address, int address_width, const Bytes &data)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    Bytes bytes = record_body(address, address_width, data);
     std::string line = {'S', type};
     for (unsigned char c : bytes) {
         line.push_back(digits[c >> 4]);
@@ -38,16 +46,7 @@ inline std::string s_data(char type, uint32_t address, const Bytes &data)
 // One T-record: "T", type, count, address of address_width bytes, data, checksum.
 inline Bytes t_record(char type, uint32_t address, int address_width, const Bytes &data)
 {
-    Bytes bytes;
-    bytes.push_back(char(address_width + data.size() + 1));
-    for (int i = address_width - 1; i >= 0; i--)
-        bytes.push_back(char(address >> (8 * i)));
-    bytes += data;
-    unsigned sum = 0;
-    for (unsigned char c : bytes)
-        sum += c;
-    bytes.push_back(char(0xFF - (sum & 0xFF)));
-    return Bytes{'T', type} + bytes;
+    return Bytes{'T', type} + record_body(address, address_width, data);
 }
 
 // A valid module of size bytes (a multiple of 4, at least 44) with the CRC
