@@ -161,6 +161,41 @@ RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::stri
     return r;
 }
 
+LimitedCall call_with_file_size_limit(long limit, const std::function<int32_t()> &fn)
+{
+    int out_fds[2], status_fds[2];
+    if (pipe(out_fds) != 0 || pipe(status_fds) != 0)
+        throw std::runtime_error("pipe failed");
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(out_fds[0]);
+        close(status_fds[0]);
+        dup2(out_fds[1], 1);  // a pipe: the limit does not apply to it
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim = {rlim_t(limit), rlim_t(limit)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        int32_t status = fn();
+        std::fflush(stdout);
+        if (write(status_fds[1], &status, sizeof status) != sizeof status)
+            _exit(1);
+        _exit(0);
+    }
+    close(out_fds[1]);
+    close(status_fds[1]);
+    LimitedCall result{-1, ""};
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out_fds[0], buf, sizeof buf)) > 0)
+        result.out.append(buf, size_t(n));
+    if (read(status_fds[0], &result.status, sizeof result.status) != sizeof result.status)
+        result.status = -1;
+    close(out_fds[0]);
+    close(status_fds[0]);
+    waitpid(pid, nullptr, 0);
+    return result;
+}
+
 RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args)
 {
     char old[4096];

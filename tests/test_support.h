@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,14 @@ RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &arg
 // bytes, so that writes past it fail; a negative limit sets none.
 RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::string> &args,
                              long file_size_limit);
+
+// Calls fn in a child process whose files may not grow beyond limit bytes
+// (writes past it fail), and returns what fn returned and printed.
+struct LimitedCall {
+    int32_t status;
+    std::string out;
+};
+LimitedCall call_with_file_size_limit(long limit, const std::function<int32_t()> &fn);
 
 // Runs the tool in process (init_state first) in directory dir.
 RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args);

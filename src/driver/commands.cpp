@@ -5,12 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/file_names.h"
 #include "driver/help.h"
+#include "driver/info_file.h"
 #include "driver/option_parser.h"
 #include "module/crc16.h"
 #include "module/image_builder.h"
 #include "options.h"
+#include "platform/backup.h"
+#include "platform/durability.h"
+#include "platform/file_names.h"
+#include "platform/input_file.h"
+#include "platform/run_lock.h"
 #include "records/patch_copy.h"
 #include "records/thd_bin.h"
 #include "records/thx_writer.h"
@@ -52,35 +57,102 @@ int32_t list_outputs()
     SiblingName bak = sibling("bak");
     int rc = std::remove(bak.text);
     int err = errno;
+    if (rc == 0)
+        note_directory_changed(bak.text);
     if (verbose())
         std::printf("%d unlink %s\n", rc == 0 ? 0 : err, bak.text);
     return STATUS_OK;
 }
 
-int32_t rename_verbose(const char *from, const char *to)
+void print_rename(int32_t rc, const char *from, const char *to)
 {
-    int32_t rc = std::rename(from, to) == 0 ? 0 : STATUS_RENAME_FAILED;
     if (verbose())
         std::printf("%d rename %s %s\n", int(rc), from, base_name(to));
-    return rc;
+}
+
+// Locks every file of the module that this run reads or replaces before
+// anything is read: the input, the other record file of the module (abs and
+// shx runs share the .new and .bak files), and the outputs. All of them are
+// the module path with an extension, and they are locked in the order of
+// their names, so that two runs never each hold what the other waits for.
+// generic.tmp, which a raw run's info file may write, comes first.
+void lock_run_files()
+{
+    if ((options & OPT_IN_RAW) && info_file_writes_cfg(info_file_name))
+        lock_scratch_name(CFG_FILE_NAME);
+
+    constexpr int MAX_NAMES = 6;
+    SiblingName names[MAX_NAMES];
+    int n = 0;
+    std::snprintf(names[n++].text, sizeof names[0].text, "%s", input_path);
+    if (!(options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW))) {
+        names[n++] = sibling("abs");
+        names[n++] = sibling("shx");
+    }
+    if (!(options & OPT_IN_R9500) && output_path) {
+        if (options & OPT_OUT_THX)
+            std::snprintf(names[n++].text, sizeof names[0].text, "%s", output_path);
+        if (options & OPT_OUT_THD)
+            std::snprintf(names[n++].text, sizeof names[0].text, "%s",
+                          replace_extension(output_path, "thd"));
+        if (options & OPT_OUT_BIN)
+            std::snprintf(names[n++].text, sizeof names[0].text, "%s",
+                          replace_extension(output_path, "bin"));
+    }
+    const char *order[MAX_NAMES];
+    for (int i = 0; i < n; i++) {
+        int at = i;
+        for (; at > 0 && std::strcmp(order[at - 1], names[i].text) > 0; at--)
+            order[at] = order[at - 1];
+        order[at] = names[i].text;
+    }
+    for (int i = 0; i < n; i++)
+        if (i == 0 || std::strcmp(order[i], order[i - 1]) != 0)
+            lock_file_at(order[i]);
+}
+
+// Runs the nine commands; returns the status of the first that fails, or 0.
+// A successful run ends by putting the directories it changed on disk, so
+// that what exit code 0 reports survives a power cut.
+int32_t run_commands()
+{
+    lock_run_files();
+    int last_change = 0;
+    for (int number = 1; number <= COMMAND_COUNT; number++) {
+        uint32_t changes = directory_changes();
+        int32_t status = run_command(number);
+        if (directory_changes() != changes)
+            last_change = number;
+        if (status != 0) {
+            std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(status),
+                        unsigned(errno), number);
+            forget_changed_directories();
+            return status;
+        }
+    }
+    const char *failed = nullptr;
+    if (int32_t err = sync_changed_directories(&failed); err != 0) {
+        std::printf("Unable to write %s to disk, Aborting\n", failed);
+        errno = err;
+        std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(ERR_WRITE_SHORT),
+                    unsigned(errno), last_change);
+        return ERR_WRITE_SHORT;
+    }
+    return STATUS_OK;
 }
 
 }  // namespace
 
 int32_t check_input_file(const char *path)
 {
-    if (FILE *f = std::fopen(path, "r")) {
-        // Linux opens a directory, which Windows refuses; its first read
-        // fails, and it is then no input file on either system.
-        bool readable = std::fgetc(f) != EOF || !std::ferror(f);
-        int err = errno;
+    bool opened = false;
+    if (FILE *f = open_input_file(path, "r", &opened)) {
         std::fclose(f);
-        if (readable)
-            return STATUS_OK;
-        errno = err;
-    } else if (!std::strcmp(input_ext, "raw")) {
         return STATUS_OK;
     }
+    // A raw file that cannot be opened is reported by command 2.
+    if (!opened && !std::strcmp(input_ext, "raw"))
+        return STATUS_OK;
     std::printf("Unable to open input file %s\n", path);
     return STATUS_FAILED;
 }
@@ -101,22 +173,22 @@ int32_t run_command(int number)
         if (!records_input)
             return STATUS_OK;
         return copy_with_crc(input_path, sibling("new").text);
-    case 5:
+    case 5: {
         if (!records_input)
             return STATUS_OK;
-        return rename_verbose(input_path, sibling("bak").text);
+        SiblingName bak = sibling("bak");
+        int32_t rc = keep_backup(input_path, bak.text) == 0 ? 0 : STATUS_RENAME_FAILED;
+        print_rename(rc, input_path, bak.text);
+        return rc;
+    }
     case 6: {
         if (!records_input)
             return STATUS_OK;
         SiblingName bak = sibling("bak");
-        int32_t rc = rename_verbose(sibling("new").text, input_path);
-        // The input file already moved to the bak name; bring it back so
-        // that a failed run leaves the user's file where it was.
-        if (rc != 0) {
-            int err = errno;
-            std::rename(bak.text, input_path);
-            errno = err;
-        }
+        SiblingName fresh = sibling("new");
+        int32_t rc = put_new_in_place(fresh.text, input_path, bak.text) == 0 ? 0
+                                                                            : STATUS_RENAME_FAILED;
+        print_rename(rc, fresh.text, input_path);
         return rc;
     }
     case 7:
@@ -171,16 +243,10 @@ int run_tool(int argc, const char *const *argv)
         } else if (options < OPT_MODULE) {
             status = ERR_NO_MODULE;
         } else {
-            for (int number = 1; number <= COMMAND_COUNT; number++) {
-                status = run_command(number);
-                if (status != 0) {
-                    std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(status),
-                                unsigned(errno), number);
-                    break;
-                }
-            }
+            status = run_commands();
         }
     }
+    release_run_locks();
     free_image();
     if (status != 0 && (options & OPT_HELP))
         print_help();

@@ -9,6 +9,8 @@
 #include "driver/option_parser.h"
 #include "module/entries.h"
 #include "module_layout.h"
+#include "platform/new_file.h"
+#include "platform/run_lock.h"
 #include "state.h"
 #include "status.h"
 
@@ -63,6 +65,18 @@ int find_keyword(const char *line)
     return -1;
 }
 
+bool info_file_writes_cfg(const char *path)
+{
+    FILE *f = path ? std::fopen(path, "r") : nullptr;
+    if (!f)
+        return false;
+    bool found = false;
+    while (!found && std::fgets(info_line, sizeof info_line, f))
+        found = find_keyword(info_line) == '_';
+    std::fclose(f);
+    return found;
+}
+
 int32_t read_info_file(const char *path)
 {
     if (!path) {
@@ -102,9 +116,12 @@ int32_t read_info_file(const char *path)
 int32_t write_cfg_record(const char *value)
 {
     if (!cfg_file) {
-        // After an info file has closed generic.tmp, later records of the run
-        // are appended to it rather than lost.
-        cfg_file = std::fopen(CFG_FILE_NAME, cfg_created ? "ab" : "wb");
+        // generic.tmp has one fixed name in the working directory: runs that
+        // write it there take turns. It is created anew on the first record
+        // of the run; after an info file has closed it, later records of the
+        // run are appended to it rather than lost.
+        lock_scratch_name(CFG_FILE_NAME);
+        cfg_file = cfg_created ? append_existing_file(CFG_FILE_NAME) : recreate_file(CFG_FILE_NAME);
         if (!cfg_file)
             return ERR_CFG_FILE;
         cfg_created = 1;

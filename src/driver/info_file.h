@@ -13,6 +13,10 @@ constexpr uint32_t CFG_RECORD_SIZE = 32;
 // after printing that line. Closes generic.tmp at the end.
 [[nodiscard]] int32_t read_info_file(const char *path);
 
+// True when the info file at path has a line that writes a "_CFG" record,
+// so that a run can take its turn on generic.tmp before anything else.
+bool info_file_writes_cfg(const char *path);
+
 // Letter of the first keyword the line begins with, or -1.
 int find_keyword(const char *line);
 

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "options.h"
+#include "platform/durability.h"
+#include "platform/run_lock.h"
 
 uint32_t options = 0;                             // OPT_* bits
 uint32_t open_flags = 0;                          // OPEN_* bits and IMAGE_ALLOCATED
@@ -56,6 +58,8 @@ void clear_summary_head()
 
 void init_state()
 {
+    release_run_locks();
+    forget_changed_directories();
     free_image();
     if (open_flags & OPEN_IN_FILE)
         std::fclose(pair_in);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/input_file.h"
 #include "status.h"
 
 namespace {
@@ -102,14 +103,7 @@ int32_t print_file_crc(const char *path)
 {
     // Without -m there is no file to open; report it as a missing file.
     const char *shown = path ? path : "";
-    FILE *f = path ? std::fopen(path, "rb") : nullptr;
-    // Linux opens a directory, which Windows refuses; its first read fails.
-    if (f && std::fgetc(f) == EOF && std::ferror(f)) {
-        int32_t err = errno;
-        std::fclose(f);
-        f = nullptr;
-        errno = err;
-    }
+    FILE *f = path ? open_input_file(path, "rb") : nullptr;
     if (!f) {
         int32_t err = path ? errno : ENOENT;
         std::printf("Unable to open input file %s\n", shown);

@@ -8,19 +8,16 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "driver/output_file.h"
 #include "module/entries.h"
 #include "module/module_format.h"
 #include "module/raw_package.h"
 #include "module_layout.h"
 #include "options.h"
+#include "platform/image_memory.h"
+#include "platform/output_file.h"
 #include "records/record_loader.h"
 #include "state.h"
 #include "status.h"
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace {
 
@@ -87,25 +84,6 @@ bool write_module(FILE *f, const uint8_t *image, uint32_t size)
     return true;
 }
 
-// The image block, freed with free(). A large block is placed on 2 MiB
-// boundaries and marked for huge pages where the system has them: presetting
-// tens of megabytes to FF otherwise costs one page fault per 4 KiB, which is
-// most of the time of a large run.
-uint8_t *allocate_image(uint32_t block)
-{
-#ifdef __linux__
-    constexpr size_t HUGE_PAGE = size_t(2) << 20;
-    if (block >= 2 * HUGE_PAGE) {
-        void *p = nullptr;
-        if (posix_memalign(&p, HUGE_PAGE, block) != 0)
-            return nullptr;
-        (void)madvise(p, block, MADV_HUGEPAGE);  // a hint; refusal is harmless
-        return static_cast<uint8_t *>(p);
-    }
-#endif
-    return static_cast<uint8_t *>(std::malloc(block));
-}
-
 void print_summary_line()
 {
     std::printf(" %*.*s CRC %04X Size %ld Type %02x Version %04X\n", 8, 8,
@@ -156,7 +134,7 @@ int32_t build_image()
         std::printf(" Alloc %lu [%08lx]", static_cast<unsigned long>(capacity),
                     static_cast<unsigned long>(block));
 
-    uint8_t *bytes = allocate_image(block);
+    uint8_t *bytes = allocate_image_block(block);
     if (!bytes) {
         std::printf("Memory allocation problem\n");
         std::fclose(f);

@@ -10,11 +10,12 @@
 
 #include "byte_order.h"
 #include "driver/info_file.h"
-#include "driver/output_file.h"
 #include "module/entries.h"
 #include "module/module_format.h"
 #include "module_layout.h"
 #include "options.h"
+#include "platform/new_file.h"
+#include "platform/output_file.h"
 #include "state.h"
 #include "status.h"
 #include "summary.h"
@@ -143,7 +144,8 @@ int32_t package_raw(const char *path, uint8_t *image, uint32_t capacity, uint32_
         int err = errno;
         if (serial_mode == SERIAL_INCREMENT || err != ENOENT)
             return err;  // an existing file is never truncated
-        raw = std::fopen(path, "wb");
+        // Created new: a file that appeared meanwhile is not truncated.
+        raw = create_new_file(path);
         if (!raw)
             return errno;
         new_file = true;

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/file_names.h"
-#include "driver/output_file.h"
+#include "platform/durability.h"
+#include "platform/file_names.h"
 #include "records/hex.h"
 #include "records/record_reader.h"
 #include "state.h"

@@ -5,30 +5,11 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "platform/unlocked_stdio.h"
 #include "records/hex.h"
 #include "status.h"
 
 namespace {
-
-// The tool runs on one thread, so the stream lock that getc takes for every
-// byte buys nothing; record files can be tens of megabytes.
-inline int next_byte(FILE *file)
-{
-#if defined(_WIN32)
-    return _getc_nolock(file);
-#else
-    return getc_unlocked(file);
-#endif
-}
-
-inline int put_byte(int c, FILE *file)
-{
-#if defined(_WIN32)
-    return _putc_nolock(c, file);
-#else
-    return putc_unlocked(c, file);
-#endif
-}
 
 // Bytes in front of the address of a decoded record: lead, type, count.
 constexpr int32_t RECORD_HEAD = 3;
@@ -41,21 +22,21 @@ bool count_holds_address(int32_t count, int32_t address_width) { return count >=
 
 int32_t read_record(FILE *file, uint8_t *buffer, int32_t size)
 {
-    int c = next_byte(file);
+    int c = getc_fast(file);
     if (c == EOF)
         return 0;
     if (c == 'S') {
         buffer[0] = 'S';
         int32_t n = 1;
         while (n < size) {
-            c = next_byte(file);
+            c = getc_fast(file);
             if (c == EOF || c == '\n')
                 return n;
             buffer[n++] = uint8_t(c);
         }
         // The buffer is full: either the line ends right here or it is
         // longer than any record.
-        c = next_byte(file);
+        c = getc_fast(file);
         if (c == EOF || c == '\n')
             return n;
         std::ungetc(c, file);
@@ -65,7 +46,7 @@ int32_t read_record(FILE *file, uint8_t *buffer, int32_t size)
         buffer[0] = 'T';
         int32_t n = 1;
         for (; n < RECORD_HEAD; n++) {
-            c = next_byte(file);
+            c = getc_fast(file);
             if (c == EOF)
                 return n;  // cut short; decode_record rejects it
             buffer[n] = uint8_t(c);
@@ -187,8 +168,8 @@ bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0)
 int pass_rest_of_line(FILE *in, FILE *out)
 {
     int c;
-    while ((c = next_byte(in)) != EOF && c != '\n') {
-        if (out && put_byte(c, out) == EOF)
+    while ((c = getc_fast(in)) != EOF && c != '\n') {
+        if (out && putc_fast(c, out) == EOF)
             return -1;
     }
     return 0;

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "driver/file_names.h"
-#include "driver/output_file.h"
+#include "platform/file_names.h"
+#include "platform/output_file.h"
 #include "status.h"
 
 namespace {

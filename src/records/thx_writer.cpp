@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "driver/output_file.h"
 #include "module_layout.h"
+#include "platform/output_file.h"
 #include "records/record_reader.h"
 #include "records/thd_bin.h"
 #include "state.h"

@@ -162,9 +162,29 @@ TEST_F(InfoFile, GenericTmpFailures)
     EXPECT_EQ(cfg_created, 0);
     std::filesystem::remove("generic.tmp");
 
-    if (!file_exists("/dev/full"))
-        GTEST_SKIP() << "no full device";
-    std::filesystem::create_symlink("/dev/full", "generic.tmp");
-    EXPECT_EQ(read("CFG=A 1\n", ERR_WRITE_SHORT), "CFG=A 1\n");
-    EXPECT_EQ(cfg_file, nullptr);
+    // A record that cannot be written whole closes the file.
+    write_file("info.txt", "CFG=A 1\n");
+    LimitedCall full = call_with_file_size_limit(0, [] {
+        int32_t status = set_option('G', "info.txt");
+        return cfg_file == nullptr ? status : -2;
+    });
+    EXPECT_EQ(full.status, ERR_WRITE_SHORT);
+    EXPECT_EQ(full.out, "CFG=A 1\n");
+}
+
+TEST_F(InfoFile, GenericTmpIsNeverWrittenThroughALink)
+{
+    write_file("victim", "keep me");
+    std::filesystem::create_symlink("victim", "generic.tmp");
+    EXPECT_EQ(read("CFG=A 1\n", STATUS_OK), "");
+    EXPECT_EQ(read_file("victim"), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink("generic.tmp"));
+    EXPECT_EQ(read_file("generic.tmp"), cfg_record("A", "1", "00 00 00 18"));
+
+    // Appending after the info file closed it does not follow a link that
+    // took its place meanwhile either.
+    std::filesystem::remove("generic.tmp");
+    std::filesystem::create_symlink("victim", "generic.tmp");
+    EXPECT_EQ(set_option('_', "LATE 1"), ERR_CFG_FILE);
+    EXPECT_EQ(read_file("victim"), "keep me");
 }

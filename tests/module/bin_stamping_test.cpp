@@ -195,9 +195,13 @@ TEST_F(BinStamping, BrokenModulesAndUpgrade)
 
 TEST_F(BinStamping, RewriteFailureKeepsTheFile)
 {
-    std::filesystem::create_directory(path + ".tarvel-tmp");
+    // A name so long that its temporary file's name is too long.
+    path = dir.file(std::string(245, 'm') + ".bin");
     ASSERT_EQ(set_option('S', "5"), STATUS_OK);
     Bytes m = module_with(snbr("00 00 00 01") + terminator);
-    EXPECT_EQ(build(m, EISDIR), "          CRC 0000 Size 0 Type 00 Version 0000\n");
+    EXPECT_EQ(build(m, ENAMETOOLONG), "          CRC 0000 Size 0 Type 00 Version 0000\n");
     EXPECT_EQ(read_file(path), m);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
 }

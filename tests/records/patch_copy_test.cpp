@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <vector>
 
 #include "byte_order.h"
@@ -207,23 +208,47 @@ TEST_F(PatchCopy, FilesThatCannotBeOpened)
 
 TEST_F(PatchCopy, ACopyThatDidNotReachTheDiskFails)
 {
-    if (!file_exists("/dev/full"))
-        GTEST_SKIP() << "no always-full device";
+    // The new file may not grow at all: every write to it fails.
+    std::string in = dir.file("in.abs"), out = dir.file("in.new");
+    auto copy = [&] { return copy_with_crc(in.c_str(), out.c_str()); };
     // Small enough to sit in the stream buffer: the flush finds the error.
-    write_file(dir.file("in.abs"), link_line() + "\n");
-    StdoutCapture capture;
-    EXPECT_EQ(copy_with_crc(dir.file("in.abs").c_str(), "/dev/full"), ERR_WRITE_SHORT);
-    EXPECT_EQ(capture.stop(), "Unable to write /dev/full to disk, Aborting\n");
+    write_file(in, link_line() + "\n");
+    LimitedCall small = call_with_file_size_limit(0, copy);
+    EXPECT_EQ(small.status, ERR_WRITE_SHORT);
+    EXPECT_EQ(small.out, "Unable to write " + out + " to disk, Aborting\n");
 
     // Larger: a record write falls short on the way.
     std::string big;
     for (int i = 0; i < 400; i++)
         big += s_data('1', 0x9000 + 32 * i, Bytes(32, 'b')) + "\n";
-    write_file(dir.file("in.abs"), big);
-    StdoutCapture capture2;
-    EXPECT_EQ(copy_with_crc(dir.file("in.abs").c_str(), "/dev/full"), ERR_WRITE_SHORT);
-    std::string said = capture2.stop();
-    EXPECT_EQ(said.rfind("Writing 74 bytes, actually ", 0), 0u) << said;
+    write_file(in, big);
+    LimitedCall large = call_with_file_size_limit(0, copy);
+    EXPECT_EQ(large.status, ERR_WRITE_SHORT);
+    EXPECT_EQ(large.out.rfind("Writing 74 bytes, actually ", 0), 0u) << large.out;
+}
+
+TEST_F(PatchCopy, ThePlantedNewNameIsReplacedNotWrittenThrough)
+{
+    // A link standing at the new file's name, pointing at another file:
+    // the copy replaces the link and leaves the other file alone.
+    std::string in = dir.file("in.abs"), out = dir.file("in.new"), victim = dir.file("victim");
+    write_file(in, link_line() + "\n");
+    write_file(victim, "keep me");
+    std::filesystem::create_symlink(victim, out);
+    StdoutCapture capture;
+    EXPECT_EQ(copy_with_crc(in.c_str(), out.c_str()), STATUS_OK);
+    EXPECT_EQ(capture.stop(), "");
+    EXPECT_EQ(read_file(victim), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(out));
+    EXPECT_EQ(read_file(out).size(), link_line().size() + 1);
+
+    // A device or a directory at that name is not removed: the copy fails.
+    if (file_exists("/dev/full")) {
+        StdoutCapture capture2;
+        EXPECT_EQ(copy_with_crc(in.c_str(), "/dev/full"), 1);
+        EXPECT_EQ(capture2.stop(), "Unable to open output file /dev/full\n");
+        EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    }
     EXPECT_EQ(open_flags, 0u);
 }
 

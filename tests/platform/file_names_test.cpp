@@ -1,5 +1,5 @@
 // Derived names and the file pair.
-#include "driver/file_names.h"
+#include "platform/file_names.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,9 @@ const char *replace_extension(const char *name, const char *ext);
 // The part of path after its last '\' or '/'.
 const char *base_name(const char *path);
 
-// Opens pair_in ("rb") and pair_out ("wb"). Returns 0, or errno with a
-// message and nothing left open.
+// Opens pair_in ("rb") and creates pair_out anew, after removing what
+// stands at its name. Returns 0, or errno with a message and nothing left
+// open.
 [[nodiscard]] int32_t open_file_pair(const char *in_path, const char *out_path);
 
 // Closes whichever of the pair is open. Returns 0, or -1 when closing the

@@ -1,11 +1,13 @@
 // Derived file names and the file pair of the CRC patch copy.
-#include "driver/file_names.h"
+#include "platform/file_names.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "options.h"
+#include "platform/new_file.h"
+#include "platform/run_lock.h"
 #include "state.h"
 
 const char *replace_extension(const char *name, const char *ext)
@@ -47,7 +49,9 @@ int32_t open_file_pair(const char *in_path, const char *out_path)
         return err;
     }
     open_flags |= OPEN_IN_FILE;
-    pair_out = std::fopen(out_path, "wb");
+    // A fixed name: whatever stands there is removed, so that a planted
+    // link cannot make the copy write into another file.
+    pair_out = recreate_file(out_path);
     if (!pair_out) {
         int32_t err = errno;
         std::printf("Unable to open output file %s\n", out_path);
@@ -57,6 +61,8 @@ int32_t open_file_pair(const char *in_path, const char *out_path)
         return err;
     }
     open_flags |= OPEN_OUT_FILE;
+    // The copy is renamed over the input later; the lock goes with it.
+    lock_new_file(pair_out);
     return 0;
 }
 

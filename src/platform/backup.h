@@ -1,0 +1,16 @@
+// Replacing a record file by its patched copy while the previous file is
+// kept as the .bak file, such that the record file's name holds the old or
+// the new content at every instant: the .bak name becomes a second name of
+// the old file (a hard link), and the new file is then renamed over the
+// record file in one step. Where hard links are not available (FAT, some
+// network shares) the old file is renamed to the .bak name instead, and
+// moved back if the new file cannot take its place.
+#pragma once
+
+// Makes bak a name of the file at input. Returns 0, or -1 when neither a
+// link nor a rename could be made.
+[[nodiscard]] int keep_backup(const char *input, const char *bak);
+
+// Renames new_path over input. Returns 0 or -1; when keep_backup had to
+// rename input away and this fails, input is brought back from bak.
+[[nodiscard]] int put_new_in_place(const char *new_path, const char *input, const char *bak);

@@ -1,0 +1,33 @@
+// Replacing a file safely: the new content goes to a temporary file of its
+// own beside the target, is flushed to disk, and is renamed over the target
+// only when it was written whole. The target always holds its old content
+// or the complete new content, never a part, and a link standing at the
+// target is replaced, never written through.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "state.h"
+
+struct OutputFile {
+    FILE *stream;                        // the temporary file, open "wb"
+    char target[PATH_BUFFER_SIZE + 16];  // the name the content is for
+    char temp[PATH_BUFFER_SIZE + 64];    // target + ".<pid>-<n>.tarvel-tmp"
+};
+
+// Creates the temporary file, under a name no other run uses. Returns 0,
+// or errno when the target exists but cannot be written or the temporary
+// file cannot be created.
+[[nodiscard]] int32_t output_open(OutputFile *out, const char *target);
+
+// Flushes, syncs and closes the temporary file and renames it over the
+// target. Returns 0, or ERR_WRITE_SHORT (the temporary file is removed and
+// the target left as it was).
+[[nodiscard]] int32_t output_commit(OutputFile *out);
+
+// Closes and removes the temporary file; the target is left as it was.
+void output_discard(OutputFile *out);
+
+// Renames from over to, replacing an existing file in one step. Returns 0 or -1.
+int replace_file(const char *from, const char *to);

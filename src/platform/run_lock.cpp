@@ -1,0 +1,228 @@
+// Run locks: flock on Linux, named mutexes on Windows.
+#include "platform/run_lock.h"
+
+#include <cerrno>
+#include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A run locks its input, the other record file of its module, its outputs
+// and the new files it renames into place: well below this.
+constexpr int MAX_LOCKS = 32;
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+HANDLE held[MAX_LOCKS];
+int held_count = 0;
+
+// Mutex name of a path: its full path, case folded as the file system
+// compares names, reduced to a 64-bit FNV-1a hash (mutex names are limited
+// in length, paths are not).
+void mutex_name(const char *path, char *name, size_t size)
+{
+    char full[MAX_PATH * 4];
+    DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full)
+        n = DWORD(lstrlenA(lstrcpynA(full, path, sizeof full)));
+    uint64_t h = 14695981039346656037ull;
+    for (DWORD i = 0; i < n; i++) {
+        unsigned char c = static_cast<unsigned char>(full[i]);
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<unsigned char>(c - 'A' + 'a');
+        if (c == '/')
+            c = '\\';
+        h = (h ^ c) * 1099511628211ull;
+    }
+    wsprintfA(name, "Local\\tarvel-%08lx%08lx", static_cast<unsigned long>(h >> 32),
+              static_cast<unsigned long>(h & 0xFFFFFFFFu));
+    (void)size;
+}
+
+void lock_name(const char *path)
+{
+    if (held_count >= MAX_LOCKS)
+        return;
+    char name[64];
+    mutex_name(path, name, sizeof name);
+    HANDLE m = CreateMutexA(nullptr, FALSE, name);
+    if (!m)
+        return;
+    // A mutex left by a process that died is handed over as abandoned: the
+    // lock is then ours as well. Waiting again for a mutex this run owns
+    // returns at once.
+    DWORD rc = WaitForSingleObject(m, INFINITE);
+    if (rc != WAIT_OBJECT_0 && rc != WAIT_ABANDONED) {
+        CloseHandle(m);
+        return;
+    }
+    held[held_count++] = m;
+}
+
+}  // namespace
+
+void lock_file_at(const char *path)
+{
+    int saved_errno = errno;
+    lock_name(path);
+    errno = saved_errno;
+}
+
+void lock_scratch_name(const char *path)
+{
+    int saved_errno = errno;
+    lock_name(path);
+    errno = saved_errno;
+}
+
+void lock_new_file(FILE *) {}
+
+void release_run_locks()
+{
+    int saved_errno = errno;
+    while (held_count > 0) {
+        HANDLE m = held[--held_count];
+        ReleaseMutex(m);
+        CloseHandle(m);
+    }
+    errno = saved_errno;
+}
+
+#else
+
+namespace {
+
+int held[MAX_LOCKS];
+int held_count = 0;
+
+bool same_file(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when this run holds a lock on the file of fd already: a second
+// flock of it through another open would wait for ourselves.
+bool held_already(int fd)
+{
+    struct stat st, other;
+    if (fstat(fd, &st) != 0)
+        return false;
+    for (int i = 0; i < held_count; i++)
+        if (fstat(held[i], &other) == 0 && same_file(st, other))
+            return true;
+    return false;
+}
+
+bool wait_for_lock(int fd)
+{
+    while (flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR)
+            return false;  // e.g. ENOLCK: the file system keeps no locks
+    return true;
+}
+
+// Locks fd and keeps it, or closes it.
+void keep_locked(int fd)
+{
+    if (held_count < MAX_LOCKS && !held_already(fd) && wait_for_lock(fd))
+        held[held_count++] = fd;
+    else
+        close(fd);
+}
+
+void lock_named_file(const char *path)
+{
+    for (;;) {
+        // O_NONBLOCK: opening a FIFO must not wait for a writer.
+        int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        if (held_count >= MAX_LOCKS || held_already(fd) || !wait_for_lock(fd)) {
+            close(fd);
+            return;
+        }
+        // While we waited, the holder may have renamed a new file over the
+        // name: then the lock guards a file nobody uses any more.
+        struct stat locked, named;
+        bool named_ok = stat(path, &named) == 0;
+        if (named_ok && fstat(fd, &locked) == 0 && same_file(locked, named)) {
+            held[held_count++] = fd;
+            return;
+        }
+        close(fd);
+        if (!named_ok)
+            return;  // gone, or cannot be looked at: nothing left to lock
+    }
+}
+
+void lock_directory_of(const char *path)
+{
+    // The name itself comes and goes; its directory stays.
+    char dir[4096];
+    size_t n = 0, slash = 0;
+    for (; path[n] && n + 1 < sizeof dir; n++)
+        if (path[n] == '/')
+            slash = n + 1;
+    if (slash == 0) {
+        dir[0] = '.';
+        dir[1] = 0;
+    } else {
+        for (size_t i = 0; i < slash; i++)
+            dir[i] = path[i];
+        dir[slash] = 0;
+    }
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0)
+        keep_locked(fd);
+}
+
+}  // namespace
+
+// The callers print errno of their own operations later; a lock leaves it
+// as it found it.
+void lock_file_at(const char *path)
+{
+    int saved_errno = errno;
+    lock_named_file(path);
+    errno = saved_errno;
+}
+
+void lock_scratch_name(const char *path)
+{
+    int saved_errno = errno;
+    lock_directory_of(path);
+    errno = saved_errno;
+}
+
+void lock_new_file(FILE *stream)
+{
+    int saved_errno = errno;
+    int fd = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 0);
+    // Nobody else knows the file yet, so this never waits; the duplicate
+    // keeps the lock after the stream is closed.
+    if (fd >= 0)
+        keep_locked(fd);
+    errno = saved_errno;
+}
+
+void release_run_locks()
+{
+    int saved_errno = errno;
+    while (held_count > 0)
+        close(held[--held_count]);
+    errno = saved_errno;
+}
+
+#endif
