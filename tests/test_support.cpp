@@ -95,11 +95,47 @@ StdoutCapture::~StdoutCapture() { stop(); }
 
 RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &args)
 {
-    return run_tarvel_limited(dir, args, -1);
+    return finish_tarvel(start_tarvel(dir, args));
 }
 
 RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::string> &args,
                              long file_size_limit)
+{
+    StartOptions how;
+    how.file_size_limit = file_size_limit;
+    return finish_tarvel(start_tarvel(dir, args, how));
+}
+
+RunResult run_tarvel_under(const std::string &dir, const std::vector<std::string> &prefix,
+                           const std::vector<std::string> &args)
+{
+    StartOptions how;
+    how.prefix = prefix;
+    return finish_tarvel(start_tarvel(dir, args, how));
+}
+
+Gate::Gate()
+{
+    if (pipe(fds) != 0)
+        throw std::runtime_error("pipe failed");
+}
+
+Gate::~Gate()
+{
+    open();
+    if (fds[0] >= 0)
+        close(fds[0]);
+}
+
+void Gate::open()
+{
+    if (fds[1] >= 0)
+        close(fds[1]);
+    fds[1] = -1;
+}
+
+Started start_tarvel(const std::string &dir, const std::vector<std::string> &args,
+                     const StartOptions &how)
 {
     // TARVEL_RUNNER=wine TARVEL_EXE=.../tarvel.exe runs the same tests against
     // the Windows build.
@@ -119,39 +155,63 @@ RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::stri
         close(fds[0]);
         dup2(fds[1], 1);
         close(fds[1]);
-        if (file_size_limit >= 0) {
+        if (how.gate) {
+            // Every child holds a copy of the gate's write end: drop it, or
+            // the gate never opens. Then wait until the parent drops its own.
+            close(how.gate->fds[1]);
+            char c;
+            while (read(how.gate->fds[0], &c, 1) > 0) {
+            }
+            close(how.gate->fds[0]);
+        }
+        if (how.file_size_limit >= 0) {
             // Writes past the limit then fail with EFBIG instead of a signal.
             signal(SIGXFSZ, SIG_IGN);
-            struct rlimit lim = {rlim_t(file_size_limit), rlim_t(file_size_limit)};
+            struct rlimit lim = {rlim_t(how.file_size_limit), rlim_t(how.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &lim);
         }
+        // LeakSanitizer cannot run under a tracer such as strace.
+        if (!how.prefix.empty())
+            setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         if (chdir(dir.c_str()) != 0)
             _exit(127);
         std::vector<char *> argv;
+        for (const auto &p : how.prefix)
+            argv.push_back(const_cast<char *>(p.c_str()));
         if (runner)
             argv.push_back(const_cast<char *>(runner));
         argv.push_back(const_cast<char *>(exe));
         for (const auto &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        if (runner)
-            execvp(runner, argv.data());
-        else
-            execv(exe, argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(fds[1]);
+    return {pid, fds[0], runner != nullptr};
+}
+
+bool has_exited(const Started &run)
+{
+    // WNOWAIT leaves the child to be reaped by finish_tarvel.
+    siginfo_t info{};
+    return waitid(P_PID, id_t(run.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == run.pid;
+}
+
+RunResult finish_tarvel(const Started &run)
+{
     std::string out;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+    while ((n = read(run.out_fd, buf, sizeof buf)) > 0)
         out.append(buf, size_t(n));
-    close(fds[0]);
+    close(run.out_fd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(run.pid, &status, 0);
     RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out};
     // The Windows console ends its lines with CR LF; the expected texts use LF.
-    if (runner) {
+    if (run.crlf) {
         std::string lf;
         for (size_t i = 0; i < r.out.size(); i++)
             if (!(r.out[i] == '\r' && i + 1 < r.out.size() && r.out[i + 1] == '\n'))

@@ -57,6 +57,43 @@ RunResult run_tarvel(const std::string &dir, const std::vector<std::string> &arg
 RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::string> &args,
                              long file_size_limit);
 
+// The same run under another program, e.g. {"strace", "-o", "trace", ...}.
+RunResult run_tarvel_under(const std::string &dir, const std::vector<std::string> &prefix,
+                           const std::vector<std::string> &args);
+
+// Holds started runs back until open() (or its end): a pipe whose write end
+// only the test keeps.
+struct Gate {
+    Gate();
+    ~Gate();
+    Gate(const Gate &) = delete;
+    Gate &operator=(const Gate &) = delete;
+    void open();
+    int fds[2];
+};
+
+struct StartOptions {
+    long file_size_limit = -1;        // RLIMIT_FSIZE of the child; negative: none
+    Gate *gate = nullptr;             // the child waits for it before it starts tarvel
+    std::vector<std::string> prefix;  // a program to run tarvel under
+};
+
+// A tarvel run started in the background; its stdout is read at the end.
+struct Started {
+    int pid;
+    int out_fd;
+    bool crlf;  // the Windows build, whose console lines end in CR LF
+};
+
+Started start_tarvel(const std::string &dir, const std::vector<std::string> &args,
+                     const StartOptions &how = {});
+
+// True once the run has ended (it is still to be finished).
+bool has_exited(const Started &run);
+
+// Waits for the run to end and returns its exit code and stdout.
+RunResult finish_tarvel(const Started &run);
+
 // Calls fn in a child process whose files may not grow beyond limit bytes
 // (writes past it fail), and returns what fn returned and printed.
 struct LimitedCall {
