@@ -157,9 +157,51 @@ printf 'SNBR\0\0\0\0\0\0\0\4\0\0\0\1raw data bytes' > "$scratch/data.raw"
 put "$scratch/data.inf" data.inf
 put "$scratch/data.raw" data.raw
 run "raw with CR LF info file" -m=data -i=raw -f=data.inf -s=+ -o=bin -d -v
+run "raw with CR LF info file, again" -m=data -i=raw -f=data.inf -s=+ -o=bin -d -v
+expect_exit "raw with CR LF info file, again" 0
+grep -q "serial number 3" "$scratch/windows.out" ||
+  fail "raw, second run: the serial number did not advance to 3"
 printf 'tag=X\r\nbogus line\r\n' > "$scratch/bad.inf"
 put "$scratch/bad.inf" bad.inf
 run "CR LF info file with a bad line" -v -g=bad.inf -m=data
+
+# Runs started together on the same files take turns: four serial-number
+# increments of one module file hand out four different numbers, and four
+# main jobs on one S-record file leave it and its bak file whole.
+wine_together() {  # wine_together LABEL COUNT ARG...
+  local label=$1 count=$2 i rc
+  shift 2
+  for i in $(seq "$count"); do
+    (cd "$win" && wine "$exe" "$@") > "$scratch/together.$i" 2>> "$scratch/wine.log" &
+  done
+  for i in $(seq "$count"); do
+    rc=0
+    wait -n || rc=$?
+    [ "$rc" -eq 0 ] || fail "$label: a run ended with $rc"
+  done
+}
+
+fresh
+printf '\xff\xff\x7f\xff\x87\xcd\xf0\x0f\x00\x00\x00\x48\x24\x00\x00\x00\x00\x00\x00\x00DATADATA\x00\x00\x00\x24\x00\x00\x00\x28A\x00\x00\x00SNBR\x00\x00\x00\x00\x00\x00\x00\x04\x00\x00\x00\x0a\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00Zi\x0f\xf0' > "$scratch/serial.bin"
+put "$scratch/serial.bin" serial.bin
+before=$failed
+wine_together "four increments" 4 -m=serial -i=bin -s=+
+numbers=$(cat "$scratch"/together.* | grep -o "serial number [0-9]*" | sort -u | tr '\n' ' ')
+[ "$numbers" = "serial number 11 serial number 12 serial number 13 serial number 14 " ] ||
+  fail "four increments handed out: $numbers"
+od -An -tx1 -j40 -N16 "$win/serial.bin" | grep -q "00 00 00 0e" ||
+  fail "four increments: the module does not hold 14"
+[ $failed -ne $before ] || passed=$((passed + 1))
+
+if [ -f "$examples/modu.abs" ]; then
+  put "$examples/modu.abs" modu.abs
+  before=$failed
+  (cd "$lin" && "$linux" -m=modu -l=8000 > /dev/null)
+  wine_together "four main jobs" 4 -m=modu -l=8000
+  same_file "four main jobs: modu.abs" "$lin/modu.abs" "$win/modu.abs"
+  same_file "four main jobs: modu.bak" "$lin/modu.abs" "$win/modu.bak"
+  [ $failed -ne $before ] || passed=$((passed + 1))
+fi
 
 if [ -s "$scratch/wine.log" ] && [ $failed -gt 0 ]; then
   echo "wine said:"
