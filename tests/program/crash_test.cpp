@@ -220,3 +220,38 @@ TEST_F(Crash, ThxInputRewrittenAsItsOwnOutput)
                         {"-m=modu", "-i=thx", "-l=8000", "-t=32"},
                         {}});
 }
+
+TEST_F(Crash, ASuccessfulRunPutsItsDirectoryOnDisk)
+{
+    // After its last rename, a run that reports success syncs the
+    // directory, so that the new names survive a power cut too.
+    TempDir dir;
+    write_file(dir.file("modu.abs"), example_abs);
+    std::string trace = dir.path() + ".trace";
+    RunResult r = run_tarvel_under(
+        dir.path(), {"strace", "-qq", "-o", trace, "-e", "trace=rename,link,fsync,openat"},
+        {"-m=modu", "-l=8000", "-o=bin"});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    const std::string text = read_file(trace);
+    std::filesystem::remove(trace);
+    std::istringstream lines(text);
+    std::vector<std::string> calls;
+    for (std::string line; std::getline(lines, line);)
+        calls.push_back(line);
+    size_t last_rename = 0;
+    for (size_t i = 0; i < calls.size(); i++)
+        if (calls[i].rfind("rename(", 0) == 0)
+            last_rename = i;
+    ASSERT_GT(last_rename, 0u);
+    std::string dir_fd;
+    bool synced = false;
+    for (size_t i = last_rename + 1; i < calls.size(); i++) {
+        const std::string &c = calls[i];
+        if (c.rfind("openat(AT_FDCWD, \".\", ", 0) == 0 && c.find("O_DIRECTORY") != std::string::npos)
+            dir_fd = c.substr(c.rfind("= ") + 2);
+        if (!dir_fd.empty() && c.rfind("fsync(" + dir_fd + ")", 0) == 0 &&
+            c.compare(c.size() - 3, 3, "= 0") == 0)
+            synced = true;
+    }
+    EXPECT_TRUE(synced) << text;
+}
