@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sstream>
+#include <string>
 
 #include "test_support.h"
 
@@ -24,6 +26,21 @@ bool locked_elsewhere(const std::string &path)
     bool busy = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     close(fd);
     return busy;
+}
+
+// Waits until process pid waits for a lock: /proc/locks lists a waiting
+// request as "-> FLOCK ... <pid> ...".
+void wait_until_blocked_in_flock(pid_t pid)
+{
+    const std::string mark = " " + std::to_string(pid) + " ";
+    for (int i = 0; i < 5000; i++) {
+        std::istringstream locks(read_file("/proc/locks"));
+        for (std::string line; std::getline(locks, line);)
+            if (line.find("-> FLOCK") != std::string::npos && line.find(mark) != std::string::npos)
+                return;
+        usleep(1000);
+    }
+    ADD_FAILURE() << "the child never waited for the lock";
 }
 
 }  // namespace
@@ -41,6 +58,8 @@ TEST(RunLock, AWaitingRunLocksTheFileThatReplacedTheOneItWaitedFor)
     ASSERT_EQ(pipe(done), 0);
     pid_t child = fork();
     if (child == 0) {
+        // The holder's lock is not ours: the copy of its descriptor goes.
+        close(holder);
         close(locked[0]);
         close(done[1]);
         lock_file_at(file.c_str());
@@ -52,8 +71,10 @@ TEST(RunLock, AWaitingRunLocksTheFileThatReplacedTheOneItWaitedFor)
     close(locked[1]);
     close(done[0]);
 
-    // The holder replaces the file and ends; the child must not stay on
-    // the old file, which nobody uses any more.
+    // Once the child waits for the old file, the holder replaces it and
+    // ends; the child must not stay on the old file, which nobody uses any
+    // more.
+    wait_until_blocked_in_flock(child);
     write_file(fresh, "new");
     ASSERT_EQ(std::rename(fresh.c_str(), file.c_str()), 0);
     close(holder);
