@@ -35,7 +35,7 @@ extern int32_t cfg_created;
 extern ModuleSummary summary;
 
 extern uint8_t *image;       // the module image, preset to 0xFF
-extern uint32_t image_size;  // bytes in the image block
+extern uint32_t image_block_size;  // bytes in the image block
 
 extern int32_t link_record;
 // Module CRC of the module as loaded, before any upgrade: the CRC that goes

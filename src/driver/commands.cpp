@@ -17,6 +17,7 @@
 #include "platform/input_file.h"
 #include "platform/run_lock.h"
 #include "records/patch_copy.h"
+#include "records/record_loader.h"
 #include "records/thd_bin.h"
 #include "records/thx_writer.h"
 #include "state.h"
@@ -166,7 +167,7 @@ int32_t run_command(int number)
         return check_input_file(input_path);
     case 2:
         std::printf("\ttarvel %s ", input_path);
-        return build_image();
+        return build_image(load_records);
     case 3:
         return list_outputs();
     case 4:
@@ -194,15 +195,15 @@ int32_t run_command(int number)
     case 7:
         if (!outputs || !(options & OPT_OUT_THX))
             return STATUS_OK;
-        return write_thx_file(output_path, image, image_size);
+        return write_thx_file(output_path, image, image_block_size);
     case 8:
         if (!outputs || !(options & OPT_OUT_THD))
             return STATUS_OK;
-        return write_thd_file(output_path, image, image_size);
+        return write_thd_file(output_path, image, image_block_size);
     case 9:
         if (!outputs || !(options & OPT_OUT_BIN))
             return STATUS_OK;
-        return write_bin_file(output_path, image, image_size);
+        return write_bin_file(output_path, image, image_block_size);
     default:
         std::printf("Don't know this command\n");
         return STATUS_RENAME_FAILED;

@@ -31,7 +31,7 @@ int32_t cfg_created = 0;    // 1 once generic.tmp was created in this run
 ModuleSummary summary = {};  // facts of the module last loaded or built
 
 uint8_t *image = nullptr;    // module image, allocated by build_image
-uint32_t image_size = 0;     // bytes in the image block
+uint32_t image_block_size = 0;     // bytes in the image block
 
 int32_t link_record = 0;     // number of the record at the link address, 0 = none
 uint16_t loaded_crc = 0;     // CRC of the module as loaded, for the record file
@@ -48,7 +48,7 @@ void free_image()
         open_flags &= ~IMAGE_ALLOCATED;
     }
     image = nullptr;
-    image_size = 0;
+    image_block_size = 0;
 }
 
 void clear_summary_head()

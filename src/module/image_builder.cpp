@@ -1,5 +1,5 @@
 // Command 2: sizing the module image, loading the input, checking the module
-// and setting its CRC.
+// and setting its CRC; and the loader of plain module files.
 #include "module/image_builder.h"
 
 #include <cerrno>
@@ -9,25 +9,88 @@
 
 #include "byte_order.h"
 #include "module/entries.h"
+#include "module/loader_input.h"
+#include "module/module_file.h"
 #include "module/module_format.h"
 #include "module/raw_package.h"
 #include "module_layout.h"
 #include "options.h"
 #include "platform/image_memory.h"
 #include "platform/output_file.h"
-#include "records/record_loader.h"
 #include "state.h"
 #include "status.h"
 
 namespace {
 
-constexpr uint32_t MIN_CAPACITY = 68;
 constexpr uint32_t PIECE = 1024;
 constexpr uint32_t SMALL_FILE_CAPACITY = 1028;
 constexpr uint32_t R9500_CAPACITY = 0x48000;
 // A module's size is a 32-bit field; a larger capacity is of no use and would
 // overflow the block length.
 constexpr uint64_t CAPACITY_LIMIT = 0xFFFF0000u;
+// Room of the block behind the capacity, in units of 16 bytes: 32 bytes,
+// or 320 for the header and name that raw packaging puts in front of the data.
+constexpr uint32_t SPARE_UNITS = 2;
+constexpr uint32_t RAW_SPARE_UNITS = 20;
+
+bool verbose() { return options & OPT_VERBOSE; }
+
+// Size of the input file, which must be there to be opened; the loader
+// opens it again itself. Returns 0, errno or STATUS_NO_IMAGE, with the message.
+int32_t input_file_size(const char *path, uint64_t *size)
+{
+    FILE *f = std::fopen(path, "rb");
+    if (!f) {
+        int32_t err = errno;
+        std::printf("Unable to open input file %s\n", path);
+        return err;
+    }
+    long end = -1;
+    if (std::fseek(f, 0, SEEK_END) != 0 || (end = std::ftell(f)) < 0) {
+        std::printf("Error in fseek SEEK_END %d\n", errno);
+        std::fclose(f);
+        return STATUS_NO_IMAGE;
+    }
+    std::fclose(f);
+    *size = uint64_t(end);
+    return STATUS_OK;
+}
+
+// Allocates the image block of block bytes, preset to FF as erased flash.
+int32_t allocate_image(uint32_t block)
+{
+    uint8_t *bytes = allocate_image_block(block);
+    if (!bytes) {
+        std::printf("Memory allocation problem\n");
+        return STATUS_NO_IMAGE;
+    }
+    open_flags |= IMAGE_ALLOCATED;
+    image = bytes;
+    image_block_size = block;
+    std::memset(image, 0xFF, block);
+    return STATUS_OK;
+}
+
+// Runs the loader that the input type selects.
+int32_t load_input(ImageLoader load_record_file, uint32_t capacity, uint32_t block)
+{
+    if (options & OPT_IN_BIN)
+        return load_bin(input_path, image, capacity, block);
+    if (options & OPT_IN_RAW)
+        return package_raw(input_path, image, capacity, block, info_file_name);
+    int32_t rc = load_record_file(input_path, image, capacity, block);
+    if (rc == 0 && verbose())
+        std::printf("Record size [%08lx] ", static_cast<unsigned long>(loaded_bytes));
+    return rc;
+}
+
+void print_summary_line()
+{
+    std::printf(" %*.*s CRC %04X Size %ld Type %02x Version %04X\n", 8, 8,
+                reinterpret_cast<const char *>(summary.tag), unsigned(get_be16(summary.crc)),
+                long(int32_t(get_be32(summary.size))), unsigned(summary.type),
+                unsigned(get_be16(summary.version)));
+}
 
 // The four bytes after the declared end of the module, for the format
 // problem message. Bytes outside the block read as erased flash (FF).
@@ -39,6 +102,49 @@ uint32_t word_after_module(const uint8_t *image, uint32_t block, uint32_t size)
         word = (word << 8) | (at < block ? image[at] : 0xFF);
     }
     return word;
+}
+
+// Checks the loaded module and stores its CRC, or reports why not.
+int32_t check_and_set_crc(uint32_t block)
+{
+    int32_t rc = check_module(image, block);
+    if (rc != 0) {
+        uint32_t size = get_be32(image + HDR_SIZE);
+        std::printf("Module format problem %04X %08lX %08lX\n", unsigned(rc),
+                    static_cast<unsigned long>(size),
+                    static_cast<unsigned long>(word_after_module(image, block, size)));
+        return rc;
+    }
+    uint16_t stored = get_be16(image + HDR_CRC);
+    uint16_t computed = get_be16(summary.crc);
+    if (stored != CRC_UNSET && stored != computed)
+        std::printf("Crc difference - Original %04x - Calculated %04x\n", unsigned(stored),
+                    unsigned(computed));
+    put_be16(image + HDR_CRC, computed);
+    return STATUS_OK;
+}
+
+// Reads a module file of at most capacity bytes into the image in pieces
+// of 1024 bytes; *total is the number of bytes read.
+int32_t read_module_file(FILE *f, uint8_t *image, uint32_t capacity, uint64_t *total)
+{
+    auto *buffer = static_cast<uint8_t *>(std::malloc(PIECE + 4));
+    if (!buffer)
+        return ERR_NO_MEMORY;
+    int32_t status = STATUS_OK;
+    size_t n;
+    do {
+        n = std::fread(buffer, 1, PIECE, f);
+        if (*total + n > capacity)
+            status = ERR_IMAGE_FIT;
+        else
+            std::memcpy(image + *total, buffer, n);
+        *total += n;
+    } while (status == STATUS_OK && n == PIECE);
+    if (!std::feof(f))
+        status = ERR_READ_SHORT;
+    std::free(buffer);
+    return status;
 }
 
 // Stamps the serial number (and the type text) into the entry list of a
@@ -73,23 +179,15 @@ int32_t stamp_module(uint8_t *image, uint32_t block, uint64_t loaded, bool *stam
     return STATUS_OK;
 }
 
-// Writes the first size bytes of the image to the open temporary file.
-bool write_module(FILE *f, const uint8_t *image, uint32_t size)
+// Writes the stamped module into the opened replacement of its file and
+// puts it in place: the file holds either its old content or the whole module.
+int32_t commit_module_file(OutputFile *out, const uint8_t *image)
 {
-    for (uint32_t at = 0; at < size; at += PIECE) {
-        size_t piece = size - at < PIECE ? size - at : PIECE;
-        if (std::fwrite(image + at, 1, piece, f) != piece)
-            return false;
+    if (!write_module(out->stream, image, get_be32(image + HDR_SIZE))) {
+        output_discard(out);
+        return ERR_WRITE_SHORT;
     }
-    return true;
-}
-
-void print_summary_line()
-{
-    std::printf(" %*.*s CRC %04X Size %ld Type %02x Version %04X\n", 8, 8,
-                reinterpret_cast<const char *>(summary.tag), unsigned(get_be16(summary.crc)),
-                long(int32_t(get_be32(summary.size))), unsigned(summary.type),
-                unsigned(get_be16(summary.version)));
+    return output_commit(out);
 }
 
 }  // namespace
@@ -109,83 +207,26 @@ uint32_t image_capacity(uint64_t n)
     return uint32_t(n);
 }
 
-int32_t build_image()
+int32_t build_image(ImageLoader load_record_file)
 {
-    FILE *f = std::fopen(input_path, "rb");
-    if (!f) {
-        int32_t err = errno;
-        std::printf("Unable to open input file %s\n", input_path);
-        return err;
-    }
-    long end = -1;
-    if (std::fseek(f, 0, SEEK_END) != 0 || (end = std::ftell(f)) < 0) {
-        std::printf("Error in fseek SEEK_END %d\n", errno);
-        std::fclose(f);
-        return STATUS_NO_IMAGE;
-    }
-    std::fseek(f, 0, SEEK_SET);
-
-    uint32_t capacity = image_capacity(uint64_t(end));
-    // Room behind the capacity: 32 bytes, or 320 for the header and name
-    // that raw packaging puts in front of the data.
-    uint32_t units = capacity / 16 + ((options & OPT_IN_RAW) ? 20 : 2);
+    uint64_t file_size = 0;
+    if (int32_t rc = input_file_size(input_path, &file_size); rc != STATUS_OK)
+        return rc;
+    uint32_t capacity = image_capacity(file_size);
+    uint32_t units = capacity / 16 + ((options & OPT_IN_RAW) ? RAW_SPARE_UNITS : SPARE_UNITS);
     uint32_t block = units * 16;
-    if (options & OPT_VERBOSE)
+    if (verbose())
         std::printf(" Alloc %lu [%08lx]", static_cast<unsigned long>(capacity),
                     static_cast<unsigned long>(block));
+    if (int32_t rc = allocate_image(block); rc != STATUS_OK)
+        return rc;
 
-    uint8_t *bytes = allocate_image_block(block);
-    if (!bytes) {
-        std::printf("Memory allocation problem\n");
-        std::fclose(f);
-        return STATUS_NO_IMAGE;
-    }
-    open_flags |= IMAGE_ALLOCATED;
-    image = bytes;
-    image_size = block;
-    std::memset(image, 0xFF, block);
-    std::fclose(f);
-
-    int32_t rc;
-    if (options & OPT_IN_BIN) {
-        rc = load_bin(input_path, image, capacity, block);
-    } else if (options & OPT_IN_RAW) {
-        rc = package_raw(input_path, image, capacity, block, info_file_name);
-    } else {
-        rc = load_records(input_path, image, capacity, block);
-        if (rc == 0 && (options & OPT_VERBOSE))
-            std::printf("Record size [%08lx] ", static_cast<unsigned long>(loaded_bytes));
-    }
+    int32_t rc = load_input(load_record_file, capacity, block);
     print_summary_line();
     loaded_crc = get_be16(summary.crc);
     if ((options & OPT_IN_R9500) || rc != 0)
         return rc;
-
-    rc = check_module(image, block);
-    if (rc != 0) {
-        uint32_t size = get_be32(image + HDR_SIZE);
-        std::printf("Module format problem %04X %08lX %08lX\n", unsigned(rc),
-                    static_cast<unsigned long>(size),
-                    static_cast<unsigned long>(word_after_module(image, block, size)));
-        return rc;
-    }
-    uint16_t stored = get_be16(image + HDR_CRC);
-    uint16_t computed = get_be16(summary.crc);
-    if (stored != CRC_UNSET && stored != computed)
-        std::printf("Crc difference - Original %04x - Calculated %04x\n", unsigned(stored),
-                    unsigned(computed));
-    put_be16(image + HDR_CRC, computed);
-    return STATUS_OK;
-}
-
-int32_t open_loader_input(const char *path, uint32_t capacity, uint32_t block, FILE **file)
-{
-    *file = nullptr;
-    clear_summary_head();
-    if (capacity < MIN_CAPACITY || capacity > block)
-        return ERR_IMAGE_FIT;
-    *file = std::fopen(path, "rb");
-    return *file ? STATUS_OK : errno;
+    return check_and_set_crc(block);
 }
 
 int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
@@ -193,27 +234,8 @@ int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t b
     FILE *f;
     if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
         return rc;
-
-    int32_t status = STATUS_OK;
     uint64_t total = 0;
-    auto *buffer = static_cast<uint8_t *>(std::malloc(PIECE + 4));
-    if (!buffer) {
-        status = ERR_NO_MEMORY;
-    } else {
-        size_t n;
-        do {
-            n = std::fread(buffer, 1, PIECE, f);
-            if (total + n > capacity) {
-                status = ERR_IMAGE_FIT;
-            } else {
-                std::memcpy(image + total, buffer, n);
-            }
-            total += n;
-        } while (status == STATUS_OK && n == PIECE);
-        if (!std::feof(f))
-            status = ERR_READ_SHORT;
-        std::free(buffer);
-    }
+    int32_t status = read_module_file(f, image, capacity, &total);
     std::fclose(f);
 
     if (status == STATUS_OK && serial_mode != SERIAL_NONE &&
@@ -221,18 +243,11 @@ int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t b
         bool stamped = false;
         status = stamp_module(image, block, total, &stamped);
         if (stamped) {
-            // Through a temporary file: the module file holds either its old
-            // content or the whole stamped module.
             OutputFile out;
-            int32_t rc = output_open(&out, path);
-            if (rc != 0)
+            // A module file that cannot be replaced leaves the summary cleared.
+            if (int32_t rc = output_open(&out, path); rc != STATUS_OK)
                 return rc;
-            if (write_module(out.stream, image, get_be32(image + HDR_SIZE))) {
-                status = output_commit(&out);
-            } else {
-                output_discard(&out);
-                status = ERR_WRITE_SHORT;
-            }
+            status = commit_module_file(&out, image);
         }
     }
 

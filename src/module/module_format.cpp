@@ -36,6 +36,23 @@ uint16_t module_crc(const uint8_t *image, uint32_t block)
     return crc16_range(image + HDR_MAGIC, image + end - 1);
 }
 
+int32_t layout_check(const uint8_t *image, uint32_t name_offset_at, uint32_t size_limit,
+                     int32_t flags)
+{
+    uint32_t size = get_be32(image + HDR_SIZE);
+    if (get_be32(image + HDR_MAGIC) != MODULE_MAGIC) flags |= CHECK_MAGIC;
+    if (size & 3) flags |= CHECK_SIZE_ALIGN;
+    if (size < MIN_MODULE_SIZE || size > size_limit) flags |= CHECK_SIZE_SMALL;
+    if (get_be16(image + HDR_MARK) != MARK_OTHER_KIND && get_be32(image + name_offset_at) >= size)
+        flags |= CHECK_NAME_OFFSET;
+    if (flags)
+        return module_check_status(flags);
+    // The trailer is looked at only when every header test passed.
+    if (std::memcmp(image + size - TRAILER_SIZE, module_trailer, TRAILER_SIZE) != 0)
+        return module_check_status(CHECK_TRAILER);
+    return STATUS_OK;
+}
+
 int32_t check_module(uint8_t *image, uint32_t block)
 {
     if (block < HEADER_SIZE)
@@ -43,20 +60,7 @@ int32_t check_module(uint8_t *image, uint32_t block)
     int32_t flags = 0;
     if (options & OPT_UPGRADE)
         flags = upgrade_module(image, block);
-
-    uint32_t size = get_be32(image + HDR_SIZE);
-    if (get_be32(image + HDR_MAGIC) != MODULE_MAGIC) flags |= CHECK_MAGIC;
-    if (size & 3) flags |= CHECK_SIZE_ALIGN;
-    if (size < MIN_MODULE_SIZE || size > block) flags |= CHECK_SIZE_SMALL;
-    if (get_be16(image + HDR_MARK) != MARK_OTHER_KIND &&
-        get_be32(image + HDR_NAME_OFFSET) >= size)
-        flags |= CHECK_NAME_OFFSET;
-    if (flags)
-        return ERR_MODULE_CHECK | flags;
-
-    if (std::memcmp(image + size - TRAILER_SIZE, module_trailer, TRAILER_SIZE) != 0)
-        return module_check_status(CHECK_TRAILER);
-    return STATUS_OK;
+    return layout_check(image, HDR_NAME_OFFSET, block, flags);
 }
 
 void fill_summary(const uint8_t *image, uint32_t block)

@@ -11,6 +11,15 @@
 // else 4 to size - 1 (cut at the end of the block).
 uint16_t module_crc(const uint8_t *image, uint32_t block);
 
+// The tests of a module header, shared by the current and the old layout,
+// which keep magic, mark and size at the same offsets: magic, size a
+// multiple of 4, size from 40 to size_limit, the name offset (read at
+// name_offset_at) below size unless the mark is FF FF, and then the trailer
+// at size - 4. Returns 0, or 0x8C00 with the CHECK_* bits of the failed
+// tests added to flags.
+[[nodiscard]] int32_t layout_check(const uint8_t *image, uint32_t name_offset_at,
+                                   uint32_t size_limit, int32_t flags);
+
 // 0 for a valid module, else 0x8C00 with the CHECK_* bits of the failed rules.
 // Runs the old-format upgrade first when OPT_UPGRADE is set. A size that
 // reaches beyond the block fails as CHECK_SIZE_SMALL.

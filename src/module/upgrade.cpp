@@ -25,18 +25,11 @@ int32_t upgrade_module(uint8_t *image, uint32_t block)
 
     // The old-layout tests, all of them. A size whose lengthened module would
     // not fit the block is refused like a size below the minimum.
+    static_assert(OLD_HDR_MAGIC == HDR_MAGIC && OLD_HDR_SIZE == HDR_SIZE && OLD_HDR_MARK == HDR_MARK);
+    if (int32_t rc = layout_check(image, OLD_HDR_NAME_OFFSET, block - UPGRADE_GROWTH, 0);
+        rc != STATUS_OK)
+        return rc;
     uint32_t size = get_be32(image + OLD_HDR_SIZE);
-    int32_t flags = 0;
-    if (get_be32(image + OLD_HDR_MAGIC) != MODULE_MAGIC) flags |= CHECK_MAGIC;
-    if (size & 3) flags |= CHECK_SIZE_ALIGN;
-    if (size < MIN_MODULE_SIZE || size > block - UPGRADE_GROWTH) flags |= CHECK_SIZE_SMALL;
-    if (get_be16(image + OLD_HDR_MARK) != MARK_OTHER_KIND &&
-        get_be32(image + OLD_HDR_NAME_OFFSET) >= size)
-        flags |= CHECK_NAME_OFFSET;
-    if (flags)
-        return module_check_status(flags);
-    if (std::memcmp(image + size - TRAILER_SIZE, module_trailer, TRAILER_SIZE) != 0)
-        return module_check_status(CHECK_TRAILER);
 
     // The new header is built apart from the old one and copied over offsets
     // 0 to 35 once the rest has moved up.

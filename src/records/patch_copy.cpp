@@ -86,7 +86,7 @@ int32_t copy_records(RecordFile *in, CopyOut *out)
     bool numbering = link_record > 0;
     bool lf_lost = false;
     for (;;) {
-        int32_t n = next_record(in, record_buffer, RECORD_BUFFER_SIZE);
+        int32_t n = read_record(in, record_buffer, RECORD_BUFFER_SIZE);
         if (n <= 0)
             break;
         // A byte between records goes through as it is, with no line feed.
@@ -104,7 +104,7 @@ int32_t copy_records(RecordFile *in, CopyOut *out)
             if (written != size_t(part))
                 status = report_short(part, written);
             for (int32_t k = REC_LONG_LINE; status == STATUS_OK && k == REC_LONG_LINE;) {
-                k = next_line_part(in, record_buffer, RECORD_BUFFER_SIZE);
+                k = read_line_part(in, record_buffer, RECORD_BUFFER_SIZE);
                 part = k == REC_LONG_LINE ? RECORD_BUFFER_SIZE : k;
                 if (put_bytes(out, record_buffer, size_t(part)) != size_t(part))
                     status = report_short(1, 0);
@@ -125,7 +125,7 @@ int32_t copy_records(RecordFile *in, CopyOut *out)
                         status = ERR_WRITE_SHORT;
                         write = false;
                     } else if (rc != 0) {
-                        written = size_t(rc);  // 34900 for a T-record
+                        written = size_t(rc);  // REC_T_RECORD: the record is left out
                         write = false;
                     }
                 }
@@ -163,14 +163,12 @@ int32_t patch_s_record(uint8_t *line, int32_t n, uint16_t crc)
 
     uint8_t *sum_at = line + 2 * count + 2;
     uint8_t *data_at = line + 2 * t + 6;
-    int old_sum = hex_pair(sum_at);
-    int d0 = hex_pair(data_at);
-    int d1 = hex_pair(data_at + 2);
-    // Only the two data bytes change: take their old values out of the
-    // checksum and the new ones in.
-    auto sum = uint8_t(old_sum + d0 + d1 - (crc >> 8) - crc);
     word_to_hex(crc, reinterpret_cast<char *>(data_at));
-    byte_to_hex(sum, reinterpret_cast<char *>(sum_at));
+    // The checksum of the record as it now reads: count, address and data.
+    uint8_t bytes[255];
+    for (int32_t i = 0; i < count; i++)
+        bytes[i] = uint8_t(hex_pair(line + 2 + 2 * i));
+    byte_to_hex(record_checksum(bytes, count), reinterpret_cast<char *>(sum_at));
     return STATUS_OK;
 }
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "module/image_builder.h"
+#include "module/loader_input.h"
 #include "module/module_format.h"
 #include "records/record_reader.h"
 #include "state.h"
@@ -25,12 +25,12 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
     uint32_t total = 0;
     int32_t status = STATUS_OK;
     for (;;) {
-        int32_t n = next_record(&reader, record_buffer, RECORD_BUFFER_SIZE);
+        int32_t n = read_record(&reader, record_buffer, RECORD_BUFFER_SIZE);
         if (n <= 0)
             break;
         // Stray bytes and lines longer than any record carry no record.
         if (n == REC_LONG_LINE) {
-            while (next_line_part(&reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
+            while (read_line_part(&reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
             }
             continue;
         }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "platform/unlocked_stdio.h"
 #include "records/hex.h"
 #include "status.h"
 
@@ -17,50 +16,6 @@ constexpr int32_t RECORD_HEAD = 3;
 // Count byte of a record: address width + data + checksum. A data or S5
 // record needs at least its address and the checksum.
 bool count_holds_address(int32_t count, int32_t address_width) { return count >= address_width + 1; }
-
-}  // namespace
-
-int32_t read_record(FILE *file, uint8_t *buffer, int32_t size)
-{
-    int c = getc_fast(file);
-    if (c == EOF)
-        return 0;
-    if (c == 'S') {
-        buffer[0] = 'S';
-        int32_t n = 1;
-        while (n < size) {
-            c = getc_fast(file);
-            if (c == EOF || c == '\n')
-                return n;
-            buffer[n++] = uint8_t(c);
-        }
-        // The buffer is full: either the line ends right here or it is
-        // longer than any record.
-        c = getc_fast(file);
-        if (c == EOF || c == '\n')
-            return n;
-        std::ungetc(c, file);
-        return REC_LONG_LINE;
-    }
-    if (c == 'T') {
-        buffer[0] = 'T';
-        int32_t n = 1;
-        for (; n < RECORD_HEAD; n++) {
-            c = getc_fast(file);
-            if (c == EOF)
-                return n;  // cut short; decode_record rejects it
-            buffer[n] = uint8_t(c);
-        }
-        size_t want = buffer[2];
-        size_t room = size_t(size - RECORD_HEAD);
-        if (want > room)
-            want = room;
-        return n + int32_t(std::fread(buffer + RECORD_HEAD, 1, want, file));
-    }
-    return rec_no_record(uint8_t(c));
-}
-
-namespace {
 
 // Refills an empty block. False at the end of the file (or on a read error,
 // which the caller tells apart by the stream's error flag).
@@ -108,7 +63,7 @@ void record_file_stop(RecordFile *reader)
     reader->at = reader->end = 0;
 }
 
-int32_t next_line_part(RecordFile *reader, uint8_t *buffer, int32_t size)
+int32_t read_line_part(RecordFile *reader, uint8_t *buffer, int32_t size)
 {
     size_t n = 0;
     size_t room = size_t(size);
@@ -139,14 +94,14 @@ int32_t next_line_part(RecordFile *reader, uint8_t *buffer, int32_t size)
     return REC_LONG_LINE;
 }
 
-int32_t next_record(RecordFile *reader, uint8_t *buffer, int32_t size)
+int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
 {
     if (!have_byte(reader))
         return 0;
     uint8_t c = reader->block[reader->at++];
     if (c == 'S') {
         buffer[0] = 'S';
-        int32_t n = next_line_part(reader, buffer + 1, size - 1);
+        int32_t n = read_line_part(reader, buffer + 1, size - 1);
         return n == REC_LONG_LINE ? n : n + 1;
     }
     if (c == 'T') {
@@ -165,14 +120,12 @@ int32_t next_record(RecordFile *reader, uint8_t *buffer, int32_t size)
 
 bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0); }
 
-int pass_rest_of_line(FILE *in, FILE *out)
+uint8_t record_checksum(const uint8_t *bytes, int32_t n)
 {
-    int c;
-    while ((c = getc_fast(in)) != EOF && c != '\n') {
-        if (out && putc_fast(c, out) == EOF)
-            return -1;
-    }
-    return 0;
+    uint32_t sum = 0;
+    for (int32_t i = 0; i < n; i++)
+        sum += bytes[i];
+    return uint8_t(0xFF - (sum & 0xFF));
 }
 
 int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
@@ -200,11 +153,7 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
         return rec_bad_lead(lead);
     }
 
-    // Count byte, address, data and checksum sum to 0xFF.
-    uint32_t sum = 0;
-    for (int32_t i = 2; i <= 2 + count; i++)
-        sum += buffer[i];
-    if ((sum & 0xFF) != 0xFF)
+    if (record_checksum(buffer + 2, count) != buffer[2 + count])
         return REC_BAD_SUM;
 
     state->length = 0;

@@ -40,7 +40,7 @@ constexpr size_t RECORD_BLOCK = 16384;
 
 // A record file read through one heap block of RECORD_BLOCK bytes: records
 // are cut out of the block, and lines are found with memchr instead of
-// byte-by-byte stream reads. The loader and the patch copy read this way.
+// byte-by-byte stream reads.
 struct RecordFile {
     FILE *file;      // open "rb"; its error flag tells a read error apart
     uint8_t *block;  // RECORD_BLOCK bytes from the heap
@@ -55,35 +55,28 @@ struct RecordFile {
 // Frees the block; the file stays open.
 void record_file_stop(RecordFile *reader);
 
-// The next record, with exactly the results of read_record below.
-[[nodiscard]] int32_t next_record(RecordFile *reader, uint8_t *buffer, int32_t size);
+// Reads the next record into buffer (size bytes, at least T_RECORD_MAX).
+// Returns 0 at the end of the file; for an S-record the number of bytes of
+// its line without the line feed (a CR before it is kept, and so is any other
+// byte, NUL included); for a T-record the bytes read, count + 3 unless the
+// file ended first; rec_no_record(byte) for a byte that starts neither
+// record (the byte is taken); REC_LONG_LINE for an S-record line longer
+// than size. After REC_LONG_LINE the buffer holds the first size bytes of the
+// line; read_line_part takes the rest of it.
+[[nodiscard]] int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size);
 
 // Continues a line after REC_LONG_LINE: puts its next bytes into buffer and
 // returns their count when the line ends within size bytes (its line feed
 // is taken, not stored) or at the end of the file; returns REC_LONG_LINE when
 // the buffer is full and the line goes on.
-[[nodiscard]] int32_t next_line_part(RecordFile *reader, uint8_t *buffer, int32_t size);
-
-// Reads the next record straight from a stream, consuming nothing beyond it,
-// so that the stream can be shared with other reads. Buffer: size bytes, at
-// least T_RECORD_MAX.
-// Returns 0 at the end of the file; for an S-record the number of bytes of
-// its line without the line feed (a CR before it is kept, and so is any other
-// byte, NUL included); for a T-record the bytes read, count + 3 unless the
-// file ended first; rec_no_record(byte) for a byte that starts neither
-// record (the byte is consumed); REC_LONG_LINE for an S-record line longer
-// than size. After REC_LONG_LINE the buffer holds the first size bytes of the
-// line and the rest of it is still unread: pass_rest_of_line takes it.
-[[nodiscard]] int32_t read_record(FILE *file, uint8_t *buffer, int32_t size);
+[[nodiscard]] int32_t read_line_part(RecordFile *reader, uint8_t *buffer, int32_t size);
 
 // True for a read_record result that is a stray byte (rec_no_record).
 bool is_stray_byte(int32_t result);
 
-// After read_record gave REC_LONG_LINE: reads the rest of the current line
-// through its line feed (or the end of the file) and, when out is not null,
-// writes it to out without the line feed. Returns 0, or -1 when a write
-// failed.
-[[nodiscard]] int pass_rest_of_line(FILE *in, FILE *out);
+// The checksum of a record: the one's complement of the 8-bit sum of its n
+// bytes from the count byte on (count, address and data).
+uint8_t record_checksum(const uint8_t *bytes, int32_t n);
 
 // Checks and decodes the n bytes of the record in buffer; an S-record is
 // converted in place to the T-record layout. Returns 0 (accepted), REC_END,

@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "module/module_file.h"
 #include "platform/file_names.h"
 #include "platform/output_file.h"
 #include "status.h"
 
 namespace {
-
-constexpr uint32_t PIECE = 1024;
 
 // A module whose header_mark is FF FF keeps other values in its header:
 //
@@ -75,12 +74,9 @@ int32_t write_bin_file(const char *path, const uint8_t *image, uint32_t block)
         output_discard(&out);
         return ERR_WRITE_SHORT;
     }
-    for (uint32_t at = 0; at < length; at += PIECE) {
-        size_t piece = length - at < PIECE ? length - at : PIECE;
-        if (std::fwrite(image + at, 1, piece, out.stream) != piece) {
-            output_discard(&out);
-            return ERR_WRITE_SHORT;
-        }
+    if (!write_module(out.stream, image, length)) {
+        output_discard(&out);
+        return ERR_WRITE_SHORT;
     }
     return output_commit(&out);
 }

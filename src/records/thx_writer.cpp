@@ -51,10 +51,7 @@ int32_t build_t_record(uint8_t *buffer, const TRecordSpec *want)
         put_be32(buffer + T_HEAD, want->address);
     if (want->length)
         std::memcpy(buffer + T_HEAD + address_width, want->data, size_t(want->length));
-    uint32_t sum = 0;
-    for (int32_t i = 2; i < 2 + count; i++)
-        sum += buffer[i];
-    buffer[2 + count] = uint8_t(0xFF - (sum & 0xFF));
+    buffer[2 + count] = record_checksum(buffer + 2, count);
     return count + T_HEAD;
 }
 

@@ -9,6 +9,7 @@
 #include "byte_order.h"
 #include "driver/option_parser.h"
 #include "module/image_builder.h"
+#include "records/record_loader.h"
 #include "module/module_format.h"
 #include "module_layout.h"
 #include "options.h"
@@ -71,7 +72,7 @@ protected:
         input_path = path.data();
         options |= OPT_IN_BIN;
         StdoutCapture out;
-        EXPECT_EQ(build_image(), expected);
+        EXPECT_EQ(build_image(load_records), expected);
         return out.stop();
     }
 

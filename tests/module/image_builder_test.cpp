@@ -1,5 +1,6 @@
 // Image sizing, the bin loader and command 2's messages.
 #include "module/image_builder.h"
+#include "records/record_loader.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ protected:
         write_file(path, content);
         input_path = path.data();
         StdoutCapture out;
-        EXPECT_EQ(build_image(), expected);
+        EXPECT_EQ(build_image(load_records), expected);
         return out.stop();
     }
 
@@ -55,7 +56,7 @@ TEST_F(ImageBuilder, BinModuleGetsItsCrc)
     options = OPT_IN_BIN | OPT_VERBOSE;
     EXPECT_EQ(build(small_module(), STATUS_OK),
               " Alloc 1028 [00000420] DATADATA CRC F7C2 Size 44 Type 00 Version 0000\n");
-    EXPECT_EQ(image_size, 1056u);
+    EXPECT_EQ(image_block_size, 1056u);
     EXPECT_EQ(get_be16(image), 0xF7C2);
     EXPECT_EQ(image[44], 0xFF);  // the rest stays erased
 
@@ -124,7 +125,7 @@ TEST_F(ImageBuilder, FailuresBeforeTheLoad)
     std::string missing = dir.file("missing.bin");
     input_path = missing.data();
     StdoutCapture out;
-    EXPECT_EQ(build_image(), ENOENT);
+    EXPECT_EQ(build_image(load_records), ENOENT);
     EXPECT_EQ(out.stop(), "Unable to open input file " + missing + "\n");
     EXPECT_EQ(image, nullptr);
 

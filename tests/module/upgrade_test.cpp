@@ -8,6 +8,7 @@
 
 #include "byte_order.h"
 #include "module/image_builder.h"
+#include "records/record_loader.h"
 #include "module/module_format.h"
 #include "module_layout.h"
 #include "options.h"
@@ -163,11 +164,11 @@ TEST_F(Upgrade, BuildImageChecksTheConvertedModule)
     input_path = path.data();
     options = OPT_IN_BIN | OPT_UPGRADE;
     StdoutCapture out;
-    ASSERT_EQ(build_image(), STATUS_OK);
+    ASSERT_EQ(build_image(load_records), STATUS_OK);
     // The summary line shows the module as loaded; no CRC difference follows.
     EXPECT_EQ(out.stop(), "          CRC E954 Size 40 Type 00 Version 4344\n");
     EXPECT_EQ(loaded_crc, 0xE954);
-    EXPECT_EQ(image_size, 1036u / 16 * 16 + 32);
+    EXPECT_EQ(image_block_size, 1036u / 16 * 16 + 32);
     EXPECT_EQ(Bytes(reinterpret_cast<char *>(image), 48), upgraded_module);
     EXPECT_EQ(get_be16(summary.crc), 0xCB10);
     EXPECT_EQ(read_file(path), old_module);  // the upgrade writes no file

@@ -95,7 +95,7 @@ TEST(PatchSRecord, RecordsWithoutRoomForTheCrcAreLeftAlone)
         int32_t rc;
     };
     Row rows[] = {
-        {t_record('3', 0x8000, 4, "ab"), 0x8854},          // 34900: a T-record
+        {t_record('3', 0x8000, 4, "ab"), REC_T_RECORD},    // 34900: a T-record
         {s_data('1', 0x8000, "a"), REC_BAD_LENGTH},        // one data byte
         {s_data('3', 0x8000, ""), REC_BAD_LENGTH},         // none
         {s_record('0', 0x8000, 2, "abcd"), REC_BAD_LENGTH},  // not a data record

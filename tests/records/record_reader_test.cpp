@@ -22,30 +22,53 @@ protected:
     void SetUp() override { init_state(); }
     void TearDown() override
     {
-        if (file)
-            std::fclose(file);
+        close();
         init_state();
     }
 
     // Opens content as the file to read.
     void open(const Bytes &content)
     {
+        close();
         write_file(dir.file("in"), content);
         file = std::fopen(dir.file("in").c_str(), "rb");
         ASSERT_NE(file, nullptr);
+        ASSERT_EQ(record_file_start(&reader, file), STATUS_OK);
+    }
+    void close()
+    {
+        if (!file)
+            return;
+        record_file_stop(&reader);
+        std::fclose(file);
+        file = nullptr;
     }
 
     // Reads one record into a buffer of exactly size bytes.
     int32_t read(int32_t size = RECORD_BUFFER_SIZE)
     {
         buffer = std::vector<uint8_t>(size_t(size), 0xEE);  // exactly size bytes
-        return read_record(file, buffer.data(), size);
+        return read_record(&reader, buffer.data(), size);
+    }
+
+    // The rest of a line after REC_LONG_LINE, without its line feed.
+    std::string rest_of_line()
+    {
+        std::string rest;
+        uint8_t part[RECORD_BUFFER_SIZE];
+        int32_t k;
+        do {
+            k = read_line_part(&reader, part, RECORD_BUFFER_SIZE);
+            rest.append(reinterpret_cast<char *>(part), size_t(k == REC_LONG_LINE ? RECORD_BUFFER_SIZE : k));
+        } while (k == REC_LONG_LINE);
+        return rest;
     }
 
     std::string text(int32_t n) const { return std::string(buffer.begin(), buffer.begin() + n); }
 
     TempDir dir;
     FILE *file = nullptr;
+    RecordFile reader{};
     std::vector<uint8_t> buffer;
 };
 
@@ -132,22 +155,20 @@ TEST_F(RecordReader, LongerLinesAreOneUnitToSkipOrCopy)
 {
     std::string tail = S1_LINE;  // must not come out as a record of its own
     std::string line = std::string(1, 'S').append(RECORD_BUFFER_SIZE - 1, '0') + tail;
-    open(line + "\n" + line + "\n" + S1_LINE + "\n" + line);
+    // Longer than two buffers: the rest comes in more than one part.
+    std::string longer = line + std::string(RECORD_BUFFER_SIZE + 7, 'F');
+    open(line + "\n" + longer + "\r\n" + S1_LINE + "\n" + line);
     ASSERT_EQ(read(), REC_LONG_LINE);
     EXPECT_EQ(text(RECORD_BUFFER_SIZE), line.substr(0, RECORD_BUFFER_SIZE));
-    ASSERT_EQ(pass_rest_of_line(file, nullptr), 0);
+    EXPECT_EQ(rest_of_line(), tail);  // without the line feed
 
     ASSERT_EQ(read(), REC_LONG_LINE);
-    FILE *out = std::fopen(dir.file("rest").c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    ASSERT_EQ(pass_rest_of_line(file, out), 0);
-    std::fclose(out);
-    EXPECT_EQ(read_file(dir.file("rest")), tail);  // without the line feed
+    EXPECT_EQ(rest_of_line(), longer.substr(RECORD_BUFFER_SIZE) + "\r");
 
     ASSERT_EQ(read(), 42);
     EXPECT_EQ(text(42), S1_LINE);
     ASSERT_EQ(read(), REC_LONG_LINE);  // the last line, without a line feed
-    ASSERT_EQ(pass_rest_of_line(file, nullptr), 0);
+    EXPECT_EQ(rest_of_line(), tail);
     EXPECT_EQ(read(), 0);
 }
 
@@ -287,13 +308,7 @@ TEST_F(RecordReader, EveryPrefixOfAFileReadsAndDecodesSafely)
                    "\n" + t_record('3', 250, 4, "yz") + hex_bytes("54 37 01 FE");
     for (const Bytes &whole : {Bytes(s_text), t_text}) {
         for (size_t n = 0; n <= whole.size(); n++) {
-            // A stream over the prefix in memory; an empty one from a file.
-            Bytes prefix = whole.substr(0, n);
-            if (n == 0)
-                open(prefix);
-            else
-                file = fmemopen(prefix.data(), n, "rb");
-            ASSERT_NE(file, nullptr);
+            open(whole.substr(0, n));
             DecodeState state = {};
             int32_t records = 0;
             for (int32_t r; (r = read()) != 0;) {
@@ -304,44 +319,16 @@ TEST_F(RecordReader, EveryPrefixOfAFileReadsAndDecodesSafely)
                 ASSERT_LE(r, RECORD_BUFFER_SIZE);
                 (void)decode(&state, Bytes(buffer.begin(), buffer.begin() + r));
             }
-            std::fclose(file);
-            file = nullptr;
         }
     }
 }
 
 namespace {
 
-// Everything a reader gives for a whole file, one line per call: the result
-// and the bytes it put into the buffer; after REC_LONG_LINE also the rest of
-// the line. Two readers that give the same transcript read alike.
-std::string transcript_of_stream(const Bytes &content)
-{
-    Bytes copy = content;
-    FILE *in = fmemopen(copy.data(), copy.size(), "rb");
-    EXPECT_NE(in, nullptr);
-    std::string said;
-    uint8_t buffer[RECORD_BUFFER_SIZE];
-    for (int32_t n; (n = read_record(in, buffer, RECORD_BUFFER_SIZE)) != 0;) {
-        said += std::to_string(n) + ":";
-        if (n == REC_LONG_LINE) {
-            said.append(reinterpret_cast<char *>(buffer), RECORD_BUFFER_SIZE);
-            FILE *rest = std::tmpfile();
-            EXPECT_EQ(pass_rest_of_line(in, rest), 0);
-            std::rewind(rest);
-            for (int c; (c = std::fgetc(rest)) != EOF;)
-                said.push_back(char(c));
-            std::fclose(rest);
-        } else if (!is_stray_byte(n)) {
-            said.append(reinterpret_cast<char *>(buffer), size_t(n));
-        }
-        said += "\n";
-    }
-    std::fclose(in);
-    return said;
-}
-
-std::string transcript_of_blocks(const Bytes &content)
+// Everything the reader gives for a whole file, one line per record: the
+// result and the bytes it put into the buffer, and after REC_LONG_LINE the
+// rest of the line.
+std::string transcript(const Bytes &content)
 {
     Bytes copy = content;
     FILE *in = fmemopen(copy.data(), copy.size(), "rb");
@@ -350,13 +337,13 @@ std::string transcript_of_blocks(const Bytes &content)
     EXPECT_EQ(record_file_start(&reader, in), 0);
     std::string said;
     uint8_t buffer[RECORD_BUFFER_SIZE];
-    for (int32_t n; (n = next_record(&reader, buffer, RECORD_BUFFER_SIZE)) != 0;) {
+    for (int32_t n; (n = read_record(&reader, buffer, RECORD_BUFFER_SIZE)) != 0;) {
         said += std::to_string(n) + ":";
         if (n == REC_LONG_LINE) {
             said.append(reinterpret_cast<char *>(buffer), RECORD_BUFFER_SIZE);
             int32_t k;
             do {
-                k = next_line_part(&reader, buffer, RECORD_BUFFER_SIZE);
+                k = read_line_part(&reader, buffer, RECORD_BUFFER_SIZE);
                 said.append(reinterpret_cast<char *>(buffer), size_t(k == REC_LONG_LINE ? RECORD_BUFFER_SIZE : k));
             } while (k == REC_LONG_LINE);
         } else if (!is_stray_byte(n)) {
@@ -369,42 +356,62 @@ std::string transcript_of_blocks(const Bytes &content)
     return said;
 }
 
-// S0 lines of exactly length bytes in all (at least 3), line feeds included.
-Bytes filler(size_t length)
-{
+// The transcript line of a record of the given bytes, of a long line, and of a stray byte.
+std::string said(const Bytes &record) { return std::to_string(record.size()) + ":" + record + "\n"; }
+std::string said_long(const Bytes &line) { return std::to_string(REC_LONG_LINE) + ":" + line + "\n"; }
+std::string said_stray(char c) { return std::to_string(rec_no_record(uint8_t(c))) + ":\n"; }
+
+// S0 lines of exactly length bytes in all (at least 3), line feeds
+// included, and what the reader says of them.
+struct Filler {
     Bytes text;
-    while (length - text.size() > 200)
-        text += "S0" + std::string(97, 'F') + "\n";
-    text += "S0" + std::string(length - text.size() - 3, 'E') + "\n";
-    return text;
+    std::string transcript;
+};
+
+Filler filler(size_t length)
+{
+    Filler f;
+    while (length - f.text.size() > 200) {
+        std::string line = "S0" + std::string(97, 'F');
+        f.text += line + "\n";
+        f.transcript += said(line);
+    }
+    std::string line = "S0" + std::string(length - f.text.size() - 3, 'E');
+    f.text += line + "\n";
+    f.transcript += said(line);
+    return f;
 }
 
 }  // namespace
 
-TEST(RecordFile, BlockBoundariesChangeNothing)
+TEST(RecordFile, RecordsAcrossTheBlockBoundary)
 {
     // Each piece is placed so that it starts from a little before to just
     // after the first block boundary: its line feed, a CR LF pair, a
     // T-record's head or data, the byte after a full record buffer, or a
     // stray byte then falls on either side of the boundary.
     std::string full = std::string(1, 'S').append(RECORD_BUFFER_SIZE - 1, '7');
+    Bytes t_lf = t_record('3', 0x10000, 4, "\n\x01\x02\x03\n"), t_empty = t_record('3', 0, 4, "");
+    const Bytes tail = "S9030000FC\n";
     struct Piece {
         Bytes text;
-        size_t before;  // start the piece up to this many bytes before the boundary
+        std::string transcript;  // of the piece and the tail behind it
+        size_t before;           // start the piece up to this many bytes before the boundary
     };
     Piece pieces[] = {
-        {S1_LINE + "\r\n", 46},
-        {t_record('3', 0x10000, 4, "\n\x01\x02\x03\n") + t_record('3', 0, 4, "") + "\n", 25},
-        {full + "\n" + full + "Z\r\n", RECORD_BUFFER_SIZE + 4},
-        {"\n\x1A" + S1_LINE, 4},
+        {S1_LINE + "\r\n", said(S1_LINE + "\r") + said("S9030000FC"), 46},
+        {t_lf + t_empty + "\n", said(t_lf) + said(t_empty) + said_stray('\n') + said("S9030000FC"), 25},
+        {full + "\n" + full + "Z\r\n", said(full) + said_long(full + "Z\r") + said("S9030000FC"),
+         RECORD_BUFFER_SIZE + 4},
+        // A line without its line end runs on into the tail.
+        {"\n\x1A" + S1_LINE, said_stray('\n') + said_stray('\x1A') + said(S1_LINE + "S9030000FC"), 4},
     };
-    const Bytes tail = "S9030000FC\n";
     for (const Piece &piece : pieces) {
         for (size_t before = 0; before <= piece.before; before++) {
             for (size_t after : {size_t(0), size_t(1)}) {
                 size_t start = RECORD_BLOCK - before + after;
-                Bytes content = filler(start) + piece.text + tail;
-                ASSERT_EQ(transcript_of_blocks(content), transcript_of_stream(content))
+                Filler f = filler(start);
+                ASSERT_EQ(transcript(f.text + piece.text + tail), f.transcript + piece.transcript)
                     << "piece starting at " << start << ": " << piece.text.substr(0, 20);
             }
         }
@@ -414,8 +421,7 @@ TEST(RecordFile, BlockBoundariesChangeNothing)
 TEST(RecordFile, FilesOfWholeBlocks)
 {
     // The file ends exactly at a block end: after a line feed, without one,
-    // inside a T-record, and inside a long line. The last transcript line
-    // is the last record as read.
+    // inside a T-record, and inside a long line.
     Bytes cut_t = t_record('3', 0, 4, "abcdef").substr(0, 7);
     std::string long_line = std::string(1, 'S').append(RECORD_BUFFER_SIZE + 10, '1');
     struct End {
@@ -423,20 +429,18 @@ TEST(RecordFile, FilesOfWholeBlocks)
         std::string last;
     };
     End ends[] = {
-        {S1_LINE + "\n", "42:" + S1_LINE},
-        {S1_LINE, "42:" + S1_LINE},
-        {cut_t, "7:" + cut_t},
-        {long_line, std::to_string(REC_LONG_LINE) + ":" + long_line},
+        {S1_LINE + "\n", said(S1_LINE)},
+        {S1_LINE, said(S1_LINE)},
+        {cut_t, said(cut_t)},
+        {long_line, said_long(long_line)},
     };
     for (size_t blocks : {size_t(1), size_t(2)}) {
         for (const End &end : ends) {
-            Bytes content = filler(blocks * RECORD_BLOCK - end.text.size()) + end.text;
-            ASSERT_EQ(content.size(), blocks * RECORD_BLOCK);
-            std::string said = transcript_of_blocks(content);
-            EXPECT_EQ(said, transcript_of_stream(content)) << blocks << " " << end.last.substr(0, 12);
-            size_t last = said.rfind('\n', said.size() - 2) + 1;
-            EXPECT_EQ(said.substr(last), end.last + "\n") << blocks;
+            Filler f = filler(blocks * RECORD_BLOCK - end.text.size());
+            ASSERT_EQ(f.text.size() + end.text.size(), blocks * RECORD_BLOCK);
+            EXPECT_EQ(transcript(f.text + end.text), f.transcript + end.last)
+                << blocks << " " << end.last.substr(0, 12);
         }
     }
-    EXPECT_EQ(transcript_of_blocks(""), "");
+    EXPECT_EQ(transcript(""), "");
 }
