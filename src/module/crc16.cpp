@@ -1,4 +1,5 @@
-// CRC-16/ARC, table driven, in the byte-exchanged form the modules store.
+// CRC-16/ARC in the byte-exchanged form the modules store: the table path,
+// the choice among the kernels, and the file CRC.
 #include "module/crc16.h"
 
 #include <array>
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "module/crc16_kernels.h"
 #include "status.h"
 
 namespace {
@@ -40,7 +42,11 @@ static_assert(slice_tables[0][1] == 0xC0C1 && slice_tables[0][128] == 0xA001);
 
 constexpr uint16_t exchange(uint16_t v) { return uint16_t((v << 8) | (v >> 8)); }
 
-uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
+constexpr size_t FILE_PIECE = 0x4000;
+
+}  // namespace
+
+uint16_t crc16_register_table(uint16_t reg, const uint8_t *p, size_t n)
 {
     const auto &t = slice_tables;
     for (; n >= SLICES; n -= SLICES, p += SLICES) {
@@ -58,9 +64,45 @@ uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
     return reg;
 }
 
-constexpr size_t FILE_PIECE = 0x4000;
+namespace {
+
+constexpr CrcKernel kernels[] = {
+    {"table", crc16_register_table, 0},
+#if CRC_CLMUL_KERNELS
+    {"pclmul", crc16_register_pclmul, CPU_PCLMUL},
+    {"vpclmul256", crc16_register_vpclmul_256, CPU_VPCLMUL_256},
+    {"vpclmul512", crc16_register_vpclmul_512, CPU_VPCLMUL_512},
+#endif
+};
+
+uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
+{
+    static const crc_kernel run = crc16_chosen_kernel().run;
+    return run(reg, p, n);
+}
 
 }  // namespace
+
+std::span<const CrcKernel> crc16_kernels() { return kernels; }
+
+bool crc16_kernel_available(const CrcKernel &kernel)
+{
+    return (cpu_features() & kernel.needs) == kernel.needs;
+}
+
+const CrcKernel &crc16_chosen_kernel()
+{
+    // A function-local static is set once, even should two threads come
+    // here at the same time.
+    static const CrcKernel *chosen = [] {
+        const CrcKernel *k = &kernels[0];
+        for (const CrcKernel &candidate : kernels)
+            if (crc16_kernel_available(candidate))
+                k = &candidate;
+        return k;
+    }();
+    return *chosen;
+}
 
 uint16_t crc16_range(const uint8_t *first, const uint8_t *last)
 {
