@@ -3,6 +3,7 @@
 #include "module/crc16.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -75,10 +76,14 @@ constexpr CrcKernel kernels[] = {
 #endif
 };
 
+// Set on first use. Threads that find it unset at the same time choose the
+// same kernel, so an atomic store without a lock is enough (a guarded
+// static would tie the tool to the C++ run-time library).
+std::atomic<const CrcKernel *> chosen_kernel{nullptr};
+
 uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
 {
-    static const crc_kernel run = crc16_chosen_kernel().run;
-    return run(reg, p, n);
+    return crc16_chosen_kernel().run(reg, p, n);
 }
 
 }  // namespace
@@ -92,16 +97,15 @@ bool crc16_kernel_available(const CrcKernel &kernel)
 
 const CrcKernel &crc16_chosen_kernel()
 {
-    // A function-local static is set once, even should two threads come
-    // here at the same time.
-    static const CrcKernel *chosen = [] {
-        const CrcKernel *k = &kernels[0];
+    const CrcKernel *k = chosen_kernel.load(std::memory_order_relaxed);
+    if (!k) {
+        k = &kernels[0];
         for (const CrcKernel &candidate : kernels)
             if (crc16_kernel_available(candidate))
                 k = &candidate;
-        return k;
-    }();
-    return *chosen;
+        chosen_kernel.store(k, std::memory_order_relaxed);
+    }
+    return *k;
 }
 
 uint16_t crc16_range(const uint8_t *first, const uint8_t *last)

@@ -21,5 +21,4 @@ enum : unsigned {
 };
 
 // The CPU_ groups this machine offers; 0 where CPU_X86_DISPATCH is 0.
-// Asked of the processor on the first call only.
 unsigned cpu_features();
