@@ -20,6 +20,16 @@
 
 namespace {
 
+// Named constants, so that every build has the compiler compute them.
+constexpr FoldConstants FOLD_128 = fold_by(128);
+constexpr FoldConstants FOLD_256 = fold_by(256);
+constexpr FoldConstants FOLD_384 = fold_by(384);
+constexpr FoldConstants FOLD_512 = fold_by(512);
+constexpr FoldConstants FOLD_1024 = fold_by(1024);
+constexpr FoldConstants FOLD_2048 = fold_by(2048);
+constexpr uint64_t REDUCE_79 = fold_multiplier(79);
+constexpr uint64_t REDUCE_63 = fold_multiplier(63);
+
 TARGET_PCLMUL inline __m128i load_128(const uint8_t *p)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
@@ -38,10 +48,10 @@ TARGET_PCLMUL inline __m128i fold_128(__m128i x, __m128i k, __m128i next)
     return _mm_xor_si128(_mm_xor_si128(first, second), next);
 }
 
-// The register for the accumulator x, x^16 x mod P.
+// The register for the accumulator: its polynomial times x^16, mod P.
 TARGET_PCLMUL uint16_t reduce_128(__m128i x)
 {
-    const __m128i k = _mm_set_epi64x(int64_t(fold_multiplier(63)), int64_t(fold_multiplier(79)));
+    const __m128i k = _mm_set_epi64x(int64_t(REDUCE_63), int64_t(REDUCE_79));
     // H (x^79 mod P) x, plus L x^16: L, the high half, moved down two bytes.
     __m128i low_powers = _mm_blend_epi16(x, _mm_setzero_si128(), 0x0F);
     __m128i y = _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_srli_si128(low_powers, 2));
@@ -90,7 +100,8 @@ TARGET_VPCLMUL_512 inline __m512i fold_512(__m512i z, __m512i k, __m512i next)
     return _mm512_ternarylogic_epi64(first, second, next, 0x96);  // three-way XOR
 }
 
-// Lane I of z. (gcc 12 warns about the unmasked extract and the cast.)
+// Lane I of z. The masked extract, because gcc 12 warns of an uninitialised
+// value inside the plain one and inside the cast to the low lane.
 template <int I>
 TARGET_VPCLMUL_512 inline __m128i lane_512(__m512i z)
 {
@@ -99,7 +110,8 @@ TARGET_VPCLMUL_512 inline __m128i lane_512(__m512i z)
 
 }  // namespace
 
-// Four accumulators 64 bytes apart keep four multiplications in flight.
+// Four 16-byte accumulators, 64 bytes a round: the folds of a round do not
+// wait on each other.
 TARGET_PCLMUL uint16_t crc16_register_pclmul(uint16_t reg, const uint8_t *p, size_t n)
 {
     if (n < 64)
@@ -112,14 +124,14 @@ TARGET_PCLMUL uint16_t crc16_register_pclmul(uint16_t reg, const uint8_t *p, siz
     __m128i x3 = load_128(p + 48);
     p += 64;
     n -= 64;
-    const __m128i k512 = multipliers_128(fold_by(512));
+    const __m128i k512 = multipliers_128(FOLD_512);
     for (; n >= 64; p += 64, n -= 64) {
         x0 = fold_128(x0, k512, load_128(p));
         x1 = fold_128(x1, k512, load_128(p + 16));
         x2 = fold_128(x2, k512, load_128(p + 32));
         x3 = fold_128(x3, k512, load_128(p + 48));
     }
-    const __m128i k128 = multipliers_128(fold_by(128));
+    const __m128i k128 = multipliers_128(FOLD_128);
     __m128i x = fold_128(x0, k128, x1);
     x = fold_128(x, k128, x2);
     x = fold_128(x, k128, x3);
@@ -139,20 +151,20 @@ TARGET_VPCLMUL_256 uint16_t crc16_register_vpclmul_256(uint16_t reg, const uint8
     __m256i y3 = load_256(p + 96);
     p += 128;
     n -= 128;
-    const __m256i k1024 = multipliers_256(fold_by(1024));
+    const __m256i k1024 = multipliers_256(FOLD_1024);
     for (; n >= 128; p += 128, n -= 128) {
         y0 = fold_256(y0, k1024, load_256(p));
         y1 = fold_256(y1, k1024, load_256(p + 32));
         y2 = fold_256(y2, k1024, load_256(p + 64));
         y3 = fold_256(y3, k1024, load_256(p + 96));
     }
-    const __m256i k256 = multipliers_256(fold_by(256));
+    const __m256i k256 = multipliers_256(FOLD_256);
     __m256i y = fold_256(y0, k256, y1);
     y = fold_256(y, k256, y2);
     y = fold_256(y, k256, y3);
     for (; n >= 32; p += 32, n -= 32)
         y = fold_256(y, k256, load_256(p));
-    const __m128i k128 = multipliers_128(fold_by(128));
+    const __m128i k128 = multipliers_128(FOLD_128);
     __m128i x = fold_128(_mm256_castsi256_si128(y), k128, _mm256_extracti128_si256(y, 1));
     for (; n >= 16; p += 16, n -= 16)
         x = fold_128(x, k128, load_128(p));
@@ -170,14 +182,14 @@ TARGET_VPCLMUL_512 uint16_t crc16_register_vpclmul_512(uint16_t reg, const uint8
     __m512i z3 = load_512(p + 192);
     p += 256;
     n -= 256;
-    const __m512i k2048 = multipliers_512(fold_by(2048));
+    const __m512i k2048 = multipliers_512(FOLD_2048);
     for (; n >= 256; p += 256, n -= 256) {
         z0 = fold_512(z0, k2048, load_512(p));
         z1 = fold_512(z1, k2048, load_512(p + 64));
         z2 = fold_512(z2, k2048, load_512(p + 128));
         z3 = fold_512(z3, k2048, load_512(p + 192));
     }
-    const __m512i k512 = multipliers_512(fold_by(512));
+    const __m512i k512 = multipliers_512(FOLD_512);
     __m512i z = fold_512(z0, k512, z1);
     z = fold_512(z, k512, z2);
     z = fold_512(z, k512, z3);
@@ -185,10 +197,10 @@ TARGET_VPCLMUL_512 uint16_t crc16_register_vpclmul_512(uint16_t reg, const uint8
         z = fold_512(z, k512, load_512(p));
     // Each lane straight to the last one: the multiplications are
     // independent, only the XORs chain.
-    const __m128i k128 = multipliers_128(fold_by(128));
+    const __m128i k128 = multipliers_128(FOLD_128);
     __m128i x = fold_128(lane_512<2>(z), k128, lane_512<3>(z));
-    x = fold_128(lane_512<1>(z), multipliers_128(fold_by(256)), x);
-    x = fold_128(lane_512<0>(z), multipliers_128(fold_by(384)), x);
+    x = fold_128(lane_512<1>(z), multipliers_128(FOLD_256), x);
+    x = fold_128(lane_512<0>(z), multipliers_128(FOLD_384), x);
     for (; n >= 16; p += 16, n -= 16)
         x = fold_128(x, k128, load_128(p));
     return crc16_register_table(reduce_128(x), p, n);
