@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Times tarvel beside cp, cat, objcopy and srec_cat on generated data sets
-# and prints a table of medians and ratios, with tarvel's peak memory.
+# Times tarvel beside cp, cat, cksum, objcopy and srec_cat on generated data
+# sets and prints a table of medians and ratios, with tarvel's peak memory.
 #
 #   bench/compare_tools.sh [RUNS]
 #
-# Builds the release preset, then generates in a temporary directory:
+# Builds the release preset, and the tool with the table-driven CRC alone
+# (the portable preset, as on Windows and non-x86 machines), then generates
+# in a temporary directory:
 #   big.bin     1 GiB of random bytes, for the file CRC (-c)
 #   modu.abs    a 32 MiB module as S3 records of 32 data bytes (about 83 MB),
 #               linked at 0x8000, for the main job and the bin output
@@ -33,6 +35,8 @@ fi
 echo "building the release preset ..." >&2
 (cd "$root" && cmake --preset release > /dev/null && cmake --build --preset release --target tarvel > /dev/null)
 tarvel="$root/build/release/tarvel"
+(cd "$root" && cmake --preset portable > /dev/null && cmake --build --preset portable --target tarvel > /dev/null)
+tarvel_table="$root/build/portable/tarvel"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvel-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -102,7 +106,9 @@ measure() {
 
 measure crc "$runs" 2 \
   "tarvel -c -m=big.bin" "$tarvel -c -m=big.bin" \
-  "cat big.bin" "cat big.bin"
+  "cksum big.bin" "cksum big.bin" \
+  "cat big.bin" "cat big.bin" \
+  "tarvel -c -m=big.bin (table path)" "$tarvel_table -c -m=big.bin"
 measure main "$runs" 2 \
   "tarvel -m=modu -l=8000" "$tarvel -m=modu -l=8000" \
   "cp modu.abs copy.abs" "cp modu.abs copy.abs" \
@@ -149,9 +155,11 @@ row() {  # group command reference peak task
 ref() { printf '| | `%s` | %s | %s | | |\n' "$2" "$(ms "$(median "$1" "$2")")" "$(ms "$(cpu "$1" "$2")")"; }
 
 crc_t=$(median crc "tarvel -c -m=big.bin")
-row crc "tarvel -c -m=big.bin" "cat big.bin" "$(mib "$peak_crc")" \
+row crc "tarvel -c -m=big.bin" "cksum big.bin" "$(mib "$peak_crc")" \
   "File CRC, 1 GiB ($(awk -v t="$crc_t" 'BEGIN { printf "%.2f GB/s", 1073741824 / t / 1e9 }'))"
+ref crc "cksum big.bin"
 ref crc "cat big.bin"
+ref crc "tarvel -c -m=big.bin (table path)"
 row main "tarvel -m=modu -l=8000" "cp modu.abs copy.abs" "$(mib "$peak_main")" "Set CRC, 83 MB S3 file"
 ref main "cp modu.abs copy.abs"
 ref main "objcopy -I srec -O srec"

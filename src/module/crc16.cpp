@@ -1,11 +1,14 @@
-// CRC-16/ARC, table driven, in the byte-exchanged form the modules store.
+// CRC-16/ARC in the byte-exchanged form the modules store: the table path,
+// the choice among the kernels, and the file CRC.
 #include "module/crc16.h"
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
+#include "module/crc16_kernels.h"
 #include "platform/input_file.h"
 #include "status.h"
 
@@ -41,7 +44,15 @@ static_assert(slice_tables[0][1] == 0xC0C1 && slice_tables[0][128] == 0xA001);
 
 constexpr uint16_t exchange(uint16_t v) { return uint16_t((v << 8) | (v >> 8)); }
 
-uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
+// Read pieces of 1 MiB take about a quarter less time than 16 KiB pieces
+// over a file in the page cache, mostly for fewer system calls; 2 MiB
+// pieces would take a run of -c past 4 MiB of memory.
+constexpr size_t FILE_PIECE = 0x100000;
+constexpr size_t CACHE_LINE = 64;
+
+}  // namespace
+
+uint16_t crc16_register_table(uint16_t reg, const uint8_t *p, size_t n)
 {
     const auto &t = slice_tables;
     for (; n >= SLICES; n -= SLICES, p += SLICES) {
@@ -59,9 +70,48 @@ uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
     return reg;
 }
 
-constexpr size_t FILE_PIECE = 0x4000;
+namespace {
+
+constexpr CrcKernel kernels[] = {
+    {"table", crc16_register_table, 0},
+#if CRC_CLMUL_KERNELS
+    {"pclmul", crc16_register_pclmul, CPU_PCLMUL},
+    {"vpclmul256", crc16_register_vpclmul_256, CPU_VPCLMUL_256},
+    {"vpclmul512", crc16_register_vpclmul_512, CPU_VPCLMUL_512},
+#endif
+};
+
+// Set on first use. Threads that find it unset at the same time choose the
+// same kernel, so an atomic store without a lock is enough (a guarded
+// static would tie the tool to the C++ run-time library).
+std::atomic<const CrcKernel *> chosen_kernel{nullptr};
+
+uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
+{
+    return crc16_chosen_kernel().run(reg, p, n);
+}
 
 }  // namespace
+
+std::span<const CrcKernel> crc16_kernels() { return kernels; }
+
+bool crc16_kernel_available(const CrcKernel &kernel)
+{
+    return (cpu_features() & kernel.needs) == kernel.needs;
+}
+
+const CrcKernel &crc16_chosen_kernel()
+{
+    const CrcKernel *k = chosen_kernel.load(std::memory_order_relaxed);
+    if (!k) {
+        k = &kernels[0];
+        for (const CrcKernel &candidate : kernels)
+            if (crc16_kernel_available(candidate))
+                k = &candidate;
+        chosen_kernel.store(k, std::memory_order_relaxed);
+    }
+    return *k;
+}
 
 uint16_t crc16_range(const uint8_t *first, const uint8_t *last)
 {
@@ -81,11 +131,14 @@ int32_t file_crc(const char *path, uint16_t *crc)
     FILE *f = path ? std::fopen(path, "rb") : nullptr;
     if (!f)
         return path ? errno : ENOENT;
-    auto *buffer = static_cast<uint8_t *>(std::calloc(FILE_PIECE + 16, 1));
-    if (!buffer) {
+    // The system copies file data about a third faster into a buffer that
+    // starts on a cache line; large calloc blocks start 16 bytes past one.
+    auto *block = static_cast<uint8_t *>(std::calloc(FILE_PIECE + CACHE_LINE, 1));
+    if (!block) {
         std::fclose(f);
         return ERR_NO_MEMORY;
     }
+    uint8_t *buffer = block + (CACHE_LINE - reinterpret_cast<uintptr_t>(block) % CACHE_LINE) % CACHE_LINE;
     uint16_t running = 0;
     size_t n;
     do {
@@ -94,7 +147,7 @@ int32_t file_crc(const char *path, uint16_t *crc)
             running = crc16_update(buffer, n, running);
     } while (n == FILE_PIECE);
     *crc = running;
-    std::free(buffer);
+    std::free(block);
     std::fclose(f);
     return STATUS_OK;
 }

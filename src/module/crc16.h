@@ -22,7 +22,7 @@ uint16_t crc16_range(const uint8_t *first, const uint8_t *last);
 // Continues the module CRC `running` over length bytes.
 uint16_t crc16_update(const uint8_t *buffer, size_t length, uint16_t running);
 
-// Module CRC of a whole file, read in 16 KiB pieces. *crc is 0 on failure.
+// Module CRC of a whole file, read in 1 MiB pieces. *crc is 0 on failure.
 // Returns 0, errno when the file cannot be opened, or ERR_NO_MEMORY.
 [[nodiscard]] int32_t file_crc(const char *path, uint16_t *crc);
 

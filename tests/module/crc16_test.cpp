@@ -73,7 +73,9 @@ protected:
 
 TEST_F(FileCrc, FilesAcrossPieceBoundaries)
 {
-    for (size_t size : {size_t(0), size_t(9), size_t(16384), size_t(16385), size_t(50000)}) {
+    // The last four lie around the 1 MiB read piece.
+    for (size_t size : {size_t(0), size_t(9), size_t(16384), size_t(16385), size_t(50000), size_t(0xFFFFF),
+                        size_t(0x100000), size_t(0x100001), size_t(0x200011)}) {
         std::string data(size, '\0');
         for (size_t i = 0; i < size; i++)
             data[i] = char(i * 13 + 5);
