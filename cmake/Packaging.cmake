@@ -47,6 +47,11 @@ else()
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
+# CPack writes its settings into the top-level build tree: only tarvel's own.
+if(NOT PROJECT_IS_TOP_LEVEL)
+  return()
+endif()
+
 set(CPACK_PACKAGE_NAME tarvel)
 set(CPACK_PACKAGE_CONTACT "${TARVEL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set the CRC-16 of firmware modules")
