@@ -4,7 +4,8 @@
 # the control fields, the tool in usr/bin, the compressed manual page in
 # usr/share/man/man1, the copyright file and changelog in
 # usr/share/doc/tarvel, and that the installed tool sets the CRC of the
-# example modules. With lintian installed (CI installs it), any error or
+# example modules and that a CMake project finds the package in the
+# unpacked tree. With lintian installed (CI installs it), any error or
 # warning lintian reports fails the check.
 #
 #   tests/package/check_deb.sh build/package/tarvel_3.2_amd64.deb
@@ -15,7 +16,8 @@ if [ $# -ne 1 ]; then
   exit 2
 fi
 deb=$(realpath "$1")
-examples=$(cd "$(dirname "$0")/../../examples" && pwd)
+tests=$(cd "$(dirname "$0")/.." && pwd)
+examples=$(cd "$tests/../examples" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 passed=0
@@ -55,6 +57,9 @@ check "copyright file names the holder" grep -q '^Copyright: .*The tarvel author
 version=$(dpkg-deb -f "$deb" Version)
 check "changelog.gz starts with version $version" \
   bash -c '[ "$(zcat "$1" | head -n 1 | cut -d " " -f 1,2)" = "tarvel ($2)" ]' _ "$doc/changelog.gz" "$version"
+
+check "usr/lib/cmake/tarvel/tarvelConfig.cmake" [ -f "$root/usr/lib/cmake/tarvel/tarvelConfig.cmake" ]
+check "a CMake project uses the package" "$tests/cmake_package/consumer_test.sh" prefix "$root/usr"
 
 if command -v lintian > /dev/null 2>&1; then
   lintian_rc=0
