@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Unpacks a tarvel .deb into a scratch root with dpkg-deb -x (no root rights
 # needed, nothing is installed on the machine) and checks what a user gets:
-# the control fields, the tool in usr/bin and the manual page in
-# usr/share/man/man1, and that the installed tool sets the CRC of the
-# example modules.
+# the control fields, the tool in usr/bin, the compressed manual page in
+# usr/share/man/man1, the copyright file and changelog in
+# usr/share/doc/tarvel, and that the installed tool sets the CRC of the
+# example modules and that a CMake project finds the package in the
+# unpacked tree. With lintian installed (CI installs it), any error or
+# warning lintian reports fails the check.
 #
 #   tests/package/check_deb.sh build/package/tarvel_3.2_amd64.deb
 set -euo pipefail
@@ -13,7 +16,8 @@ if [ $# -ne 1 ]; then
   exit 2
 fi
 deb=$(realpath "$1")
-examples=$(cd "$(dirname "$0")/../../examples" && pwd)
+tests=$(cd "$(dirname "$0")/.." && pwd)
+examples=$(cd "$tests/../examples" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 passed=0
@@ -39,12 +43,32 @@ check "package name" [ "$(dpkg-deb -f "$deb" Package)" = tarvel ]
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
 tarvel=$root/usr/bin/tarvel
-man_page=$root/usr/share/man/man1/tarvel.1
+man_page=$root/usr/share/man/man1/tarvel.1.gz
+doc=$root/usr/share/doc/tarvel
 check "usr/bin/tarvel" [ -x "$tarvel" ]
-check "usr/share/man/man1/tarvel.1" [ -f "$man_page" ]
-groff -man -ww -z "$man_page" > "$scratch/groff.log" 2>&1 || true
+check "usr/share/man/man1/tarvel.1.gz" [ -f "$man_page" ]
+zcat "$man_page" | groff -man -ww -z > "$scratch/groff.log" 2>&1 || true
 check "manual page formats without warnings" [ ! -s "$scratch/groff.log" ]
 cat "$scratch/groff.log"
+
+check "copyright file is machine-readable" \
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright"
+check "copyright file names the holder" grep -q '^Copyright: .*The tarvel authors$' "$doc/copyright"
+version=$(dpkg-deb -f "$deb" Version)
+check "changelog.gz starts with version $version" \
+  bash -c '[ "$(zcat "$1" | head -n 1 | cut -d " " -f 1,2)" = "tarvel ($2)" ]' _ "$doc/changelog.gz" "$version"
+
+check "usr/lib/cmake/tarvel/tarvelConfig.cmake" [ -f "$root/usr/lib/cmake/tarvel/tarvelConfig.cmake" ]
+check "a CMake project uses the package" "$tests/cmake_package/consumer_test.sh" prefix "$root/usr"
+
+if command -v lintian > /dev/null 2>&1; then
+  lintian_rc=0
+  lintian --fail-on error,warning "$deb" > "$scratch/lintian.log" 2>&1 || lintian_rc=$?
+  grep -v '^running with root privileges' "$scratch/lintian.log" || true
+  check "lintian reports no errors or warnings" [ $lintian_rc -eq 0 ]
+else
+  echo "note: lintian is not installed; the lintian check is skipped"
+fi
 
 work=$scratch/work
 mkdir "$work"

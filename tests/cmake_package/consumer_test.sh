@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Builds the firmware project in consumer/ against tarvel's CMake package and
+# checks what tarvel_set_crc does there: the CRC set in the S-record files
+# and the outputs written, nothing run again by a build with nothing
+# changed, everything run again after a relink, a failing tarvel failing
+# the build, and a link address with 0x refused when configuring.
+#
+#   tests/cmake_package/consumer_test.sh install BUILD_DIR  # cmake --install BUILD_DIR into a scratch prefix
+#   tests/cmake_package/consumer_test.sh prefix PREFIX      # a prefix that holds tarvel already (an unpacked .deb's usr)
+#   tests/cmake_package/consumer_test.sh source SOURCE_DIR  # tarvel's source tree, through FetchContent
+#
+# CMAKE names the cmake to use, CMAKE_GENERATOR the generator (cmake's own
+# variable); the consumer is built with 2 jobs. Needs a C compiler and perl.
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+  echo "usage: $0 install BUILD_DIR | prefix PREFIX | source SOURCE_DIR" >&2
+  exit 2
+fi
+mode=$1
+where=$(realpath "$2")
+cmake=${CMAKE:-cmake}
+here=$(cd "$(dirname "$0")" && pwd)
+examples=$(cd "$here/../../examples" && pwd)
+sample=$examples/modu.abs
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+passed=0
+failed=0
+
+check() {  # check LABEL COMMAND...
+  local label=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "FAIL: $label"
+    failed=$((failed + 1))
+  fi
+}
+
+# Runs a logged step; shows the log and stops when it fails.
+step() {  # step LOG COMMAND...
+  local log=$1
+  shift
+  if ! "$@" > "$log" 2>&1; then
+    cat "$log"
+    echo "FAIL: $* did not succeed"
+    exit 1
+  fi
+}
+
+case $mode in
+  install)
+    prefix=$scratch/prefix
+    step "$scratch/install.log" "$cmake" --install "$where" --prefix "$prefix"
+    config=(-DCMAKE_PREFIX_PATH="$prefix")
+    ;;
+  prefix)
+    prefix=$where
+    config=(-DCMAKE_PREFIX_PATH="$prefix")
+    ;;
+  source)
+    prefix=
+    config=(-DTARVEL_SOURCE_DIR="$where")
+    ;;
+  *)
+    echo "$0: unknown mode $mode" >&2
+    exit 2
+    ;;
+esac
+
+cp -r "$here/consumer" "$scratch/src"
+build=$scratch/build
+step "$scratch/configure.log" "$cmake" -S "$scratch/src" -B "$build" \
+  -DTARVEL_EXAMPLES="$examples" "${config[@]}"
+if [ -n "$prefix" ]; then
+  # The package must come from the prefix under test, not from elsewhere on
+  # the machine.
+  found=$(sed -n 's/^tarvel_DIR:PATH=//p' "$build/CMakeCache.txt")
+  check "package found in $prefix (found ${found:-nothing})" [ "$found" = "$prefix/lib/cmake/tarvel" ]
+fi
+
+build() {  # build LOG [TARGET]; leaves the exit code in rc
+  rc=0
+  "$cmake" --build "$build" --parallel 2 ${2:+--target "$2"} > "$1" 2>&1 || rc=$?
+}
+
+# CRC-16/ARC of a module file from offset 4 to its end, in the byte order
+# the module stores it: low register byte first. Written here from the
+# definition, independent of the tool.
+module_crc() {
+  perl -e 'open(my $f, "<:raw", $ARGV[0]) or die; local $/; my $d = <$f>;
+           my $r = 0;
+           for my $b (unpack("C*", substr($d, 4))) {
+             $r ^= $b;
+             $r = ($r & 1) ? ($r >> 1) ^ 0xA001 : $r >> 1 for 1 .. 8;
+           }
+           printf("%02X%02X\n", $r & 0xFF, $r >> 8);' "$1"
+}
+stored_crc() { od -An -tx1 -N2 "$1" | tr -d ' \n' | tr a-f A-F; }
+identity() { stat -c '%i %y' "$1"; }  # a rename or rewrite changes it
+
+cd "$build"
+
+# First build: both firmware targets link and their records get the CRC.
+build "$scratch/build1.log"
+check "first build succeeds" [ $rc -eq 0 ]
+[ $rc -eq 0 ] || cat "$scratch/build1.log"
+check "first build runs tarvel on modu.abs" grep -q $'\ttarvel modu.abs ' "$scratch/build1.log"
+check "first build runs tarvel on app.shx" grep -q $'\ttarvel app.shx ' "$scratch/build1.log"
+check "VERBOSE passes -v" grep -q '^Exit code 0 Error 0000' "$scratch/build1.log"
+check "modu.bak is the file before the CRC" cmp -s "$sample" modu.bak
+check "out/app.bak is the file before the CRC" cmp -s "$sample" out/app.bak
+for f in app.bin app.thx app.thd; do
+  check "OUTPUTS writes out/$f" [ -s out/$f ]
+done
+check "no outputs beside modu.abs" bash -c '! ls modu.bin modu.thx modu.thd 2> /dev/null'
+check "thd file is 20 bytes" [ "$(stat -c %s out/app.thd)" -eq 20 ]
+crc=$(module_crc out/app.bin)
+check "app.bin carries its CRC $crc" [ "$(stored_crc out/app.bin)" = "$crc" ]
+check "app.thd carries the same CRC" [ "$(od -An -tx1 -j10 -N2 out/app.thd | tr -d ' \n' | tr a-f A-F)" = "$crc" ]
+# The module starts at the link address 8000: its link record is the S1
+# record at 8000, whose first two data bytes are the CRC.
+check "modu.abs carries the CRC in its link record" grep -q "^S1..8000$crc" modu.abs
+check "app.shx is patched the same way" cmp -s modu.abs out/app.shx
+
+# Second build, nothing changed: nothing links, so tarvel does not run.
+before_bak=$(identity modu.bak)
+before_abs=$(identity modu.abs)
+before_app=$(identity out/app.bak)
+build "$scratch/build2.log"
+check "unchanged build succeeds" [ $rc -eq 0 ]
+check "unchanged build does not run tarvel" bash -c '! grep -q "tarvel .*\.\(abs\|shx\) " "$1"' _ "$scratch/build2.log"
+check "unchanged build leaves modu.bak" [ "$(identity modu.bak)" = "$before_bak" ]
+check "unchanged build leaves modu.abs" [ "$(identity modu.abs)" = "$before_abs" ]
+check "unchanged build leaves out/app.bak" [ "$(identity out/app.bak)" = "$before_app" ]
+
+# A changed source relinks both targets, and the record files are made and
+# stamped again.
+touch "$scratch/src/firmware.c"
+build "$scratch/build3.log"
+check "build after a change succeeds" [ $rc -eq 0 ]
+check "build after a change runs tarvel again" grep -q $'\ttarvel modu.abs ' "$scratch/build3.log"
+check "build after a change replaces modu.bak" [ "$(identity modu.bak)" != "$before_bak" ]
+check "modu.abs still carries the CRC" grep -q "^S1..8000$crc" modu.abs
+
+# A failing tarvel fails the build, and the next build tries again rather
+# than taking the target as built.
+for attempt in first second; do
+  build "$scratch/broken-$attempt.log" broken
+  check "$attempt build of broken fails" [ $rc -ne 0 ]
+  check "$attempt build of broken shows tarvel's error" \
+    grep -q '^Error 8003, errno 0 in batchfile command 2' "$scratch/broken-$attempt.log"
+done
+
+rc=0
+"$cmake" -S "$scratch/src" -B "$build" -DBAD_LINK_ADDRESS=0x8000 > "$scratch/bad.log" 2>&1 || rc=$?
+check "LINK_ADDRESS 0x8000 stops the configuration" [ $rc -ne 0 ]
+check "LINK_ADDRESS 0x8000 is explained" grep -q 'LINK_ADDRESS must be hexadecimal digits' "$scratch/bad.log"
+
+echo "cmake package ($mode): $passed passed, $failed failed"
+[ $failed -eq 0 ]
