@@ -1,5 +1,5 @@
-// Process-wide state of one run. Defined, with its initial values, in
-// src/driver/state.cpp; init_state() restores every value.
+// Process-wide state of one run. Defined in src/driver/state.cpp, where
+// init_state() gives every value its start value.
 #pragma once
 
 #include <cstdint>

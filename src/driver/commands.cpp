@@ -210,38 +210,60 @@ int32_t run_command(int number)
     }
 }
 
+namespace {
+
+// The argument loop: options in order until one fails or an argument does
+// not begin with '-'. The letter is the upper-cased second character, the
+// value begins at the fourth. Returns the last option's status, -1 when no
+// option came.
+int32_t read_arguments(int argc, const char *const *argv)
+{
+    int32_t status = -1;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (arg[0] != '-')
+            break;
+        int letter = static_cast<unsigned char>(arg[1]);
+        if (letter >= 'a' && letter <= 'z')
+            letter -= 'a' - 'A';
+        const char *value = std::strlen(arg) >= 3 ? arg + 3 : "";
+        status = set_option(letter, value);
+        if (status != 0)
+            break;
+    }
+    return status;
+}
+
+// The default output of bin and thx input, and the extensions appended to
+// the module path.
+void complete_paths()
+{
+    if ((options & (OPT_IN_BIN | OPT_IN_THX)) && !(options & OPT_IN_R9500) &&
+        !(options & (OPT_OUT_BIN | OPT_OUT_THX)))
+        options |= OPT_OUT_THX;
+    if (input_path)
+        std::snprintf(input_path + std::strlen(input_path), 5, ".%s", input_ext);
+    if (output_path)
+        std::snprintf(output_path + std::strlen(output_path), 5, ".%s", output_ext);
+}
+
+}  // namespace
+
 int run_tool(int argc, const char *const *argv)
 {
     int32_t status = -1;
     if (argc >= 2) {
-        for (int i = 1; i < argc; i++) {
-            const char *arg = argv[i];
-            if (arg[0] != '-')
-                break;
-            int letter = static_cast<unsigned char>(arg[1]);
-            if (letter >= 'a' && letter <= 'z')
-                letter -= 'a' - 'A';
-            const char *value = std::strlen(arg) >= 3 ? arg + 3 : "";
-            status = set_option(letter, value);
-            if (status != 0)
-                break;
+        status = read_arguments(argc, argv);
+        if (options & OPT_FILE_CRC) {
+            int32_t crc_status = print_file_crc(input_path);
+            release_run_locks();
+            return crc_status;
         }
-
-        if (options & OPT_FILE_CRC)
-            return print_file_crc(input_path);
-
-        if ((options & (OPT_IN_BIN | OPT_IN_THX)) && !(options & OPT_IN_R9500) &&
-            !(options & (OPT_OUT_BIN | OPT_OUT_THX)))
-            options |= OPT_OUT_THX;
-        if (input_path)
-            std::snprintf(input_path + std::strlen(input_path), 5, ".%s", input_ext);
-        if (output_path)
-            std::snprintf(output_path + std::strlen(output_path), 5, ".%s", output_ext);
-
+        complete_paths();
         if (status != 0) {
             if (verbose())
                 std::printf("Options error %04X\n", unsigned(status));
-        } else if (options < OPT_MODULE) {
+        } else if (!(options & OPT_MODULE)) {
             status = ERR_NO_MODULE;
         } else {
             status = run_commands();

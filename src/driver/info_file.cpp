@@ -55,8 +55,7 @@ void close_cfg_file(int32_t *status)
     cfg_file = nullptr;
 }
 
-}  // namespace
-
+// Letter of the first keyword the line begins with, or -1.
 int find_keyword(const char *line)
 {
     for (const Keyword &k : keywords)
@@ -64,6 +63,8 @@ int find_keyword(const char *line)
             return k.letter;
     return -1;
 }
+
+}  // namespace
 
 bool info_file_writes_cfg(const char *path)
 {

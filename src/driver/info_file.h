@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-constexpr const char *CFG_FILE_NAME = "generic.tmp";  // in the working directory
-constexpr uint32_t CFG_RECORD_SIZE = 32;
+#include "cfg_file.h"
 
 // Reads the info file at path line by line and hands each line to set_option
 // under the letter of its keyword. Returns 0, the errno of the failed open
@@ -16,9 +15,6 @@ constexpr uint32_t CFG_RECORD_SIZE = 32;
 // True when the info file at path has a line that writes a "_CFG" record,
 // so that a run can take its turn on generic.tmp before anything else.
 bool info_file_writes_cfg(const char *path);
-
-// Letter of the first keyword the line begins with, or -1.
-int find_keyword(const char *line);
 
 // Appends one 32-byte "_CFG" record made from value to generic.tmp, creating
 // the file on the first record of the run and reopening it for appending

@@ -44,7 +44,7 @@ long scan_number(const char *text)
 }
 
 // atoi without its undefined overflow: out-of-range values saturate.
-int32_t decimal_or_zero(const char *text)
+int32_t saturating_decimal(const char *text)
 {
     long value = std::strtol(text, nullptr, 10);
     if (value > INT32_MAX) return INT32_MAX;
@@ -157,7 +157,7 @@ int32_t set_option(int letter, const char *value)
         break;
     case 'T':
         options |= OPT_OUT_THX;
-        record_size = decimal_or_zero(value);
+        record_size = saturating_decimal(value);
         break;
     case 'U':
         options |= OPT_UPGRADE;

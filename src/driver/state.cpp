@@ -1,4 +1,4 @@
-// Definitions of the process-wide state, with their start values.
+// Definitions of the process-wide state, and its start values.
 #include "state.h"
 
 #include <cstdlib>
@@ -7,39 +7,42 @@
 #include "options.h"
 #include "platform/durability.h"
 #include "platform/run_lock.h"
+#include "records/thx_writer.h"
 
-uint32_t options = 0;                             // OPT_* bits
-uint32_t open_flags = 0;                          // OPEN_* bits and IMAGE_ALLOCATED
-char input_ext[4] = "abs";                        // input type and extension
-char output_ext[4] = "thx";                       // output type and extension
-char *input_path = nullptr;                       // -m value + ".ext", or none
-char *output_path = nullptr;                      // -m value + ".ext", or none
-char input_path_buffer[PATH_BUFFER_SIZE] = {};    // storage of input_path
-char output_path_buffer[PATH_BUFFER_SIZE] = {};   // storage of output_path
-char *info_file_name = nullptr;                   // -f value, or none
-char info_file_buffer[PATH_TEXT_MAX + 1] = {};    // storage of info_file_name
+// Every value is given in init_state(), which main calls first; until then
+// they are zero, as all static storage starts.
+uint32_t options;                             // OPT_* bits
+uint32_t open_flags;                          // OPEN_* bits and IMAGE_ALLOCATED
+char input_ext[4];                            // input type and extension
+char output_ext[4];                           // output type and extension
+char *input_path;                             // -m value + ".ext", or none
+char *output_path;                            // -m value + ".ext", or none
+char input_path_buffer[PATH_BUFFER_SIZE];     // storage of input_path
+char output_path_buffer[PATH_BUFFER_SIZE];    // storage of output_path
+char *info_file_name;                         // -f value, or none
+char info_file_buffer[PATH_TEXT_MAX + 1];     // storage of info_file_name
 
-uint32_t link_address = 0;           // -l: address of the module's first byte
-int32_t record_size = 247;           // -t: data bytes per T3 record
-int32_t serial_mode = SERIAL_NONE;   // -s: what to do with "SNBR"
-int32_t serial_number = 0;           // -s number; the stamped number afterwards
-char configuration[CONFIGURATION_SIZE] = {};  // -x: "_TYP" text, empty = none
+uint32_t link_address;                 // -l: address of the module's first byte
+int32_t record_size;                   // -t: data bytes per T3 record
+int32_t serial_mode;                   // -s: what to do with "SNBR"
+int32_t serial_number;                 // -s number; the stamped number afterwards
+char configuration[CONFIGURATION_SIZE];  // -x: "_TYP" text, empty = none
 
-FILE *cfg_file = nullptr;   // generic.tmp while records are appended
-int32_t cfg_created = 0;    // 1 once generic.tmp was created in this run
+FILE *cfg_file;      // generic.tmp while records are appended
+int32_t cfg_created; // 1 once generic.tmp was created in this run
 
-ModuleSummary summary = {};  // facts of the module last loaded or built
+ModuleSummary summary;  // facts of the module last loaded or built
 
-uint8_t *image = nullptr;    // module image, allocated by build_image
-uint32_t image_block_size = 0;     // bytes in the image block
+uint8_t *image;             // module image, allocated by build_image
+uint32_t image_block_size;  // bytes in the image block
 
-int32_t link_record = 0;     // number of the record at the link address, 0 = none
-uint16_t loaded_crc = 0;     // CRC of the module as loaded, for the record file
-uint32_t loaded_bytes = 0;   // data bytes placed by the last record load
-uint8_t record_buffer[RECORD_BUFFER_SIZE] = {};  // one record at a time
+int32_t link_record;     // number of the record at the link address, 0 = none
+uint16_t loaded_crc;     // CRC of the module as loaded, for the record file
+uint32_t loaded_bytes;   // data bytes placed by the last record load
+uint8_t record_buffer[RECORD_BUFFER_SIZE];  // one record at a time
 
-FILE *pair_in = nullptr;     // input of the CRC patch copy
-FILE *pair_out = nullptr;    // output of the CRC patch copy
+FILE *pair_in;   // input of the CRC patch copy
+FILE *pair_out;  // output of the CRC patch copy
 
 void free_image()
 {
@@ -79,7 +82,7 @@ void init_state()
     std::memset(info_file_buffer, 0, sizeof info_file_buffer);
 
     link_address = 0;
-    record_size = 247;
+    record_size = DEFAULT_THX_RECORD_SIZE;
     serial_mode = SERIAL_NONE;
     serial_number = 0;
     std::memset(configuration, 0, sizeof configuration);

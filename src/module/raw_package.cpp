@@ -9,8 +9,10 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "cfg_file.h"
 #include "driver/info_file.h"
 #include "module/entries.h"
+#include "module/loader_input.h"
 #include "module/module_format.h"
 #include "module_layout.h"
 #include "options.h"
@@ -22,7 +24,6 @@
 
 namespace {
 
-constexpr uint32_t MIN_CAPACITY = 68;
 constexpr uint32_t PIECE = 1024;
 // Header, the longest name with its terminator, and the trailer live in the
 // block outside the capacity.
@@ -34,8 +35,12 @@ struct Packing {
     uint8_t *image;
     uint32_t block;
     uint32_t capacity;
-    uint64_t total;  // raw and generic.tmp bytes offered so far
-    uint32_t pos;    // next free offset in the image
+    uint64_t total;        // raw and generic.tmp bytes offered so far
+    uint32_t pos;          // next free offset in the image
+    uint32_t data_offset;  // where the raw data begins
+    FILE *raw;             // the raw file, open for update
+    bool new_file;         // the raw file had vanished and was created empty
+    uint8_t *buffer;       // PIECE bytes for reading
 };
 
 // Places one piece of raw data or of generic.tmp at pk->pos. A piece that
@@ -125,93 +130,129 @@ int32_t append_cfg_records(Packing *pk, uint8_t *buffer, int32_t status)
     return status;
 }
 
+// The header and the name take the block's room in front of the capacity.
+bool room_for_raw(uint32_t capacity, uint32_t block)
+{
+    return capacity >= MIN_CAPACITY && capacity <= block && block - capacity >= RAW_ROOM;
+}
+
+// Opens the raw file for update. A file that has vanished since it was
+// sized is created new and empty, unless its serial number is to be
+// incremented; an existing file is never truncated.
+int32_t open_raw_file(const char *path, Packing *pk)
+{
+    pk->raw = std::fopen(path, "r+b");
+    if (pk->raw)
+        return STATUS_OK;
+    int err = errno;
+    if (serial_mode == SERIAL_INCREMENT || err != ENOENT)
+        return err;
+    // Created new: a file that appeared meanwhile is not truncated.
+    pk->raw = create_new_file(path);
+    if (!pk->raw)
+        return errno;
+    pk->new_file = true;
+    return STATUS_OK;
+}
+
+// The fresh header with the values of the info file, and the name behind it.
+void start_module(Packing *pk)
+{
+    uint8_t *image = pk->image;
+    std::memcpy(image, fresh_header, HEADER_SIZE);
+    put_be32(image + HDR_NAME_OFFSET, HEADER_SIZE);
+    const char *name = summary.name[0] ? summary.name : NO_NAME;
+    size_t length = name_length(name);
+    std::memcpy(image + pk->pos, name, length);
+    pk->pos += uint32_t(length);
+    image[pk->pos++] = 0;
+    zero_fill_to_4(pk);
+    pk->data_offset = pk->pos;
+    put_be32(image + HDR_DATA_OFFSET, pk->data_offset);
+    set_header_fields(image);
+}
+
+// Copies the raw file behind the name; a new file has nothing to read.
+int32_t read_raw_data(Packing *pk)
+{
+    if (pk->new_file)
+        return ERR_READ_SHORT;
+    int32_t status;
+    size_t n;
+    do {
+        n = std::fread(pk->buffer, 1, PIECE, pk->raw);
+        status = place_piece(pk, pk->buffer, n);
+    } while (status == STATUS_OK && n == PIECE);
+    if (!std::feof(pk->raw))
+        status = ERR_READ_SHORT;
+    return status;
+}
+
+// Stamps the serial number and the type text into the entry list at the
+// start of the data and writes the list back into the raw file. Its outcome
+// replaces the status of the read (a new file ends with 0 once its list is
+// written). Data that was not read whole is not stamped: the list may be
+// cut short, and writing it back could cover bytes never read.
+int32_t stamp_raw_data(const char *path, Packing *pk, int32_t status)
+{
+    if ((serial_mode == SERIAL_NONE && configuration[0] == 0) ||
+        !(pk->new_file || status == STATUS_OK))
+        return status;
+    if ((pk->image[HDR_TYPE] & TYPE_ENTRY_LIST) != TYPE_ENTRY_LIST)
+        return ERR_TYPE_BITS;
+    // An append may run past the data into the block's free room, leaving
+    // space for the trailer; inside the data it may only take unused bytes.
+    uint8_t *start = pk->image + pk->data_offset;
+    uint8_t *end = pk->image + pk->pos;
+    EntryArea area{start, end, end, pk->image + pk->block - TRAILER_SIZE};
+    uint32_t list_length = 0;
+    status = stamp_entries(area, &list_length);
+    if (status != STATUS_OK)
+        return status;
+    status = write_entry_list(path, &pk->raw, !pk->new_file, start, list_length, pk->buffer);
+    pk->pos = pk->data_offset + list_length;
+    return status;
+}
+
+// The trailer behind everything, and the size of the whole module.
+void finish_module(Packing *pk)
+{
+    std::memcpy(pk->image + pk->pos, module_trailer, TRAILER_SIZE);
+    put_be32(pk->image + HDR_SIZE, pk->pos + TRAILER_SIZE);
+    fill_summary(pk->image, pk->block);
+}
+
 }  // namespace
 
 int32_t package_raw(const char *path, uint8_t *image, uint32_t capacity, uint32_t block,
                     const char *info_path)
 {
     clear_summary_head();
-    if (capacity < MIN_CAPACITY || capacity > block || block - capacity < RAW_ROOM)
+    if (!room_for_raw(capacity, block))
         return ERR_IMAGE_FIT;
-
     int32_t status = read_info_file(info_path);
     if (status != STATUS_OK)
         return status;
 
-    bool new_file = false;
-    FILE *raw = std::fopen(path, "r+b");
-    if (!raw) {
-        int err = errno;
-        if (serial_mode == SERIAL_INCREMENT || err != ENOENT)
-            return err;  // an existing file is never truncated
-        // Created new: a file that appeared meanwhile is not truncated.
-        raw = create_new_file(path);
-        if (!raw)
-            return errno;
-        new_file = true;
-    }
-    auto *buffer = static_cast<uint8_t *>(std::malloc(PIECE + 4));
-    if (!buffer) {
-        std::fclose(raw);
+    Packing pk{image, block, capacity, 0, HEADER_SIZE, 0, nullptr, false, nullptr};
+    if (int32_t rc = open_raw_file(path, &pk); rc != STATUS_OK)
+        return rc;
+    pk.buffer = static_cast<uint8_t *>(std::malloc(PIECE + 4));
+    if (!pk.buffer) {
+        std::fclose(pk.raw);
         return ERR_NO_MEMORY;
     }
 
-    std::memcpy(image, fresh_header, HEADER_SIZE);
-    put_be32(image + HDR_NAME_OFFSET, HEADER_SIZE);
-    const char *name = summary.name[0] ? summary.name : NO_NAME;
-    size_t length = name_length(name);
-    Packing pk{image, block, capacity, 0, HEADER_SIZE};
-    std::memcpy(image + pk.pos, name, length);
-    pk.pos += uint32_t(length);
-    image[pk.pos++] = 0;
+    start_module(&pk);
+    status = read_raw_data(&pk);
     zero_fill_to_4(&pk);
-    const uint32_t data_offset = pk.pos;
-    put_be32(image + HDR_DATA_OFFSET, data_offset);
-    set_header_fields(image);
-
-    if (new_file) {
-        status = ERR_READ_SHORT;  // nothing to read
-    } else {
-        size_t n;
-        do {
-            n = std::fread(buffer, 1, PIECE, raw);
-            status = place_piece(&pk, buffer, n);
-        } while (status == STATUS_OK && n == PIECE);
-        if (!std::feof(raw))
-            status = ERR_READ_SHORT;
-    }
-    zero_fill_to_4(&pk);
-
-    // Stamping. Data that was not read whole is not stamped: the entry list
-    // may be cut short, and writing it back could cover bytes never read.
-    if ((serial_mode != SERIAL_NONE || configuration[0] != 0) &&
-        (new_file || status == STATUS_OK)) {
-        if ((image[HDR_TYPE] & TYPE_ENTRY_LIST) != TYPE_ENTRY_LIST) {
-            status = ERR_TYPE_BITS;
-        } else {
-            // An append may run past the data into the block's free room,
-            // leaving space for the trailer; inside the data it may only
-            // take unused bytes.
-            uint8_t *start = image + data_offset;
-            EntryArea area{start, image + pk.pos, image + pk.pos, image + block - TRAILER_SIZE};
-            uint32_t list_length = 0;
-            status = stamp_entries(area, &list_length);
-            if (status == STATUS_OK) {
-                status = write_entry_list(path, &raw, !new_file, start, list_length, buffer);
-                pk.pos = data_offset + list_length;
-            }
-        }
-    }
-
+    status = stamp_raw_data(path, &pk, status);
     if (cfg_created)
-        status = append_cfg_records(&pk, buffer, status);
+        status = append_cfg_records(&pk, pk.buffer, status);
+    finish_module(&pk);
 
-    std::memcpy(image + pk.pos, module_trailer, TRAILER_SIZE);
-    put_be32(image + HDR_SIZE, pk.pos + TRAILER_SIZE);
-    fill_summary(image, block);
-
-    if (raw)
-        std::fclose(raw);
-    std::free(buffer);
+    if (pk.raw)
+        std::fclose(pk.raw);
+    std::free(pk.buffer);
     return status;
 }

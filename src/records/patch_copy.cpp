@@ -77,13 +77,71 @@ int32_t report_short(int32_t wanted, size_t written)
     return ERR_WRITE_SHORT;
 }
 
+// A line longer than any record, whose first RECORD_BUFFER_SIZE bytes are
+// in record_buffer: copied whole, numbered as nothing.
+int32_t copy_long_line(RecordFile *in, CopyOut *out)
+{
+    int32_t part = RECORD_BUFFER_SIZE;
+    size_t written = put_bytes(out, record_buffer, size_t(part));
+    if (written != size_t(part))
+        return report_short(part, written);
+    for (int32_t k = REC_LONG_LINE; k == REC_LONG_LINE;) {
+        k = read_line_part(in, record_buffer, RECORD_BUFFER_SIZE);
+        part = k == REC_LONG_LINE ? RECORD_BUFFER_SIZE : k;
+        if (put_bytes(out, record_buffer, size_t(part)) != size_t(part))
+            return report_short(1, 0);
+    }
+    return STATUS_OK;
+}
+
+// Numbers the record of n bytes in record_buffer as the loader did and
+// patches it when it is the link record. The decoder converts in place, so
+// it works on a copy: the line itself must be written as read.
+int32_t patch_if_link_record(DecodeState *state, int32_t n, bool *numbering, size_t *written,
+                             bool *write)
+{
+    int32_t before = state->count;
+    std::memcpy(scratch, record_buffer, size_t(n));
+    (void)decode_record(state, scratch, n);
+    if (state->count == before || state->count != link_record)
+        return STATUS_OK;
+    // Record numbers only grow: once the link record is behind, no record
+    // can take the patch and nothing needs decoding.
+    *numbering = false;
+    int32_t rc = patch_s_record(record_buffer, n, loaded_crc);
+    if (rc == REC_BAD_LENGTH) {
+        std::printf("Record %d at the link address has no room for the CRC, Aborting\n",
+                    int(state->count));
+        *write = false;
+        return ERR_WRITE_SHORT;
+    }
+    if (rc != 0) {
+        *written = size_t(rc);  // REC_T_RECORD: the record is left out
+        *write = false;
+    }
+    return STATUS_OK;
+}
+
+// One record of n bytes in record_buffer, the link record patched.
+int32_t copy_record(DecodeState *state, int32_t n, bool *numbering, CopyOut *out)
+{
+    size_t written = 0;
+    bool write = true;
+    int32_t status = STATUS_OK;
+    if (*numbering)
+        status = patch_if_link_record(state, n, numbering, &written, &write);
+    if (write)
+        written = put_bytes(out, record_buffer, size_t(n));
+    if (status == STATUS_OK && written != size_t(n))
+        status = report_short(n, written);
+    return status;
+}
+
 // Copies in to out; see copy_with_crc.
 int32_t copy_records(RecordFile *in, CopyOut *out)
 {
     DecodeState state = {};
-    // Record numbers only grow: once the link record is behind (or there is
-    // none), no record can take the patch and nothing needs decoding.
-    bool numbering = link_record > 0;
+    bool numbering = link_record > 0;  // with no link record, nothing needs decoding
     bool lf_lost = false;
     for (;;) {
         int32_t n = read_record(in, record_buffer, RECORD_BUFFER_SIZE);
@@ -95,46 +153,8 @@ int32_t copy_records(RecordFile *in, CopyOut *out)
                 return report_short(1, 0);
             continue;
         }
-
-        int32_t status = STATUS_OK;
-        if (n == REC_LONG_LINE) {
-            // No record is this long; copy the whole line and number nothing.
-            int32_t part = RECORD_BUFFER_SIZE;
-            size_t written = put_bytes(out, record_buffer, size_t(part));
-            if (written != size_t(part))
-                status = report_short(part, written);
-            for (int32_t k = REC_LONG_LINE; status == STATUS_OK && k == REC_LONG_LINE;) {
-                k = read_line_part(in, record_buffer, RECORD_BUFFER_SIZE);
-                part = k == REC_LONG_LINE ? RECORD_BUFFER_SIZE : k;
-                if (put_bytes(out, record_buffer, size_t(part)) != size_t(part))
-                    status = report_short(1, 0);
-            }
-        } else {
-            size_t written = 0;
-            bool write = true;
-            if (numbering) {
-                int32_t before = state.count;
-                std::memcpy(scratch, record_buffer, size_t(n));
-                (void)decode_record(&state, scratch, n);
-                if (state.count != before && state.count == link_record) {
-                    numbering = false;
-                    int32_t rc = patch_s_record(record_buffer, n, loaded_crc);
-                    if (rc == REC_BAD_LENGTH) {
-                        std::printf("Record %d at the link address has no room for the CRC, "
-                                    "Aborting\n", int(state.count));
-                        status = ERR_WRITE_SHORT;
-                        write = false;
-                    } else if (rc != 0) {
-                        written = size_t(rc);  // REC_T_RECORD: the record is left out
-                        write = false;
-                    }
-                }
-            }
-            if (write)
-                written = put_bytes(out, record_buffer, size_t(n));
-            if (status == STATUS_OK && written != size_t(n))
-                status = report_short(n, written);
-        }
+        int32_t status = n == REC_LONG_LINE ? copy_long_line(in, out)
+                                            : copy_record(&state, n, &numbering, out);
         if (!put_byte(out, '\n')) {
             std::printf("Problem when adding lf\n");
             lf_lost = true;  // the copy goes on, but must not replace the input

@@ -1,0 +1,57 @@
+# Fails when a source file reaches up past its layer. The layers, each
+# including only those below it:
+#
+#   include/  <-  src/platform/  <-  src/module/  <-  src/records/  <-  src/driver/
+#
+# and only src/platform/ may test _WIN32: everything that differs between
+# operating systems lives there. One upward include is the design's own:
+# raw packaging reads its info file through the option letter G, which the
+# driver's info-file reader handles.
+#
+#   cmake -DSOURCE_DIR=<tree> -P tests/layers/check_layers.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(allowed "src/module/raw_package.cpp includes driver/info_file.h")
+
+# Folders a file in each layer must not include from.
+set(above_include "platform/|module/|records/|driver/")
+set(above_platform "module/|records/|driver/")
+set(above_module "records/|driver/")
+set(above_records "driver/")
+
+set(problems "")
+file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/include/* ${SOURCE_DIR}/src/*)
+foreach(file ${files})
+  if(NOT file MATCHES "\\.(h|cpp)$")
+    continue()
+  endif()
+  if(file MATCHES "^include/")
+    set(above ${above_include})
+  elseif(file MATCHES "^src/(platform|module|records)/")
+    set(above ${above_${CMAKE_MATCH_1}})
+  else()
+    set(above "")
+  endif()
+
+  file(STRINGS ${SOURCE_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line ${includes})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
+    if(above AND header MATCHES "^(${above})")
+      if(NOT "${file} includes ${header}" STREQUAL allowed)
+        string(APPEND problems "  ${file} includes ${header}\n")
+      endif()
+    endif()
+  endforeach()
+
+  if(NOT file MATCHES "^src/platform/")
+    file(STRINGS ${SOURCE_DIR}/${file} windows REGEX "_WIN32")
+    if(windows)
+      string(APPEND problems "  ${file} tests _WIN32 outside src/platform/\n")
+    endif()
+  endif()
+endforeach()
+
+if(problems)
+  message(FATAL_ERROR "Includes that run against the layers:\n${problems}")
+endif()
+message(STATUS "layers: every include points down (the one allowed exception: ${allowed})")
