@@ -55,6 +55,22 @@ Bytes read_file(const std::string &path)
     return s.str();
 }
 
+Files files_in(const std::string &dir)
+{
+    Files files;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        files[entry.path().filename().string()] = read_file(entry.path().string());
+    return files;
+}
+
+void lay_out(const TempDir &dir, const Files &files)
+{
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
+        std::filesystem::remove_all(entry.path());
+    for (const auto &[name, content] : files)
+        write_file(dir.file(name), content);
+}
+
 bool file_exists(const std::string &path) { return std::filesystem::exists(path); }
 
 Bytes hex_bytes(const std::string &hex)
@@ -272,11 +288,4 @@ RunResult run_in_process(const std::string &dir, const std::vector<std::string> 
     if (chdir(old) != 0)
         throw std::runtime_error("chdir back failed");
     return {code, out};
-}
-
-Bytes small_module()
-{
-    return hex_bytes("FF FF 7F FF 87 CD F0 0F 00 00 00 2C 00 00 00 00 00 00 00 00"
-                     " 44 41 54 41 44 41 54 41 00 00 00 24 00 00 00 28"
-                     " 41 00 00 00 5A 69 0F F0");
 }

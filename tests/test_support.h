@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,11 @@ private:
 };
 
 void write_file(const std::string &path, const Bytes &content);
+
+// The files of a directory by name; laying them out empties it first.
+using Files = std::map<std::string, Bytes>;
+Files files_in(const std::string &dir);
+void lay_out(const TempDir &dir, const Files &files);
 Bytes read_file(const std::string &path);
 bool file_exists(const std::string &path);
 Bytes hex_bytes(const std::string &hex);  // "87 CD F0 0F" -> bytes
@@ -104,6 +110,3 @@ LimitedCall call_with_file_size_limit(long limit, const std::function<int32_t()>
 
 // Runs the tool in process (init_state first) in directory dir.
 RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args);
-
-// The 44-byte module: fresh header, size 44, name "A", trailer; CRC unset.
-Bytes small_module();

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "driver/option_parser.h"
+#include "fixtures.h"
 #include "options.h"
 #include "state.h"
 #include "status.h"
@@ -27,20 +28,8 @@ Bytes cfg_record(const Bytes &word1, const Bytes &word2, const std::string &numb
 }  // namespace
 
 // Runs in a fresh working directory, where generic.tmp is written.
-class InfoFile : public ::testing::Test {
+class InfoFile : public WorkingDirTest {
 protected:
-    void SetUp() override
-    {
-        init_state();
-        ASSERT_TRUE(getcwd(old_dir, sizeof old_dir));
-        ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    }
-    void TearDown() override
-    {
-        init_state();
-        ASSERT_EQ(chdir(old_dir), 0);
-    }
-
     // Reads an info file of the given text; returns what was printed.
     std::string read(const Bytes &text, int32_t expected)
     {
@@ -50,9 +39,6 @@ protected:
         return out.stop();
     }
     std::string tag() const { return std::string(reinterpret_cast<const char *>(summary.tag), 8); }
-
-    TempDir dir;
-    char old_dir[4096];
 };
 
 TEST_F(InfoFile, HelpExampleInEveryLineEnd)

@@ -7,16 +7,14 @@
 #include <string>
 
 #include "byte_order.h"
+#include "fixtures.h"
 #include "options.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
 
-class OptionParser : public ::testing::Test {
+class OptionParser : public StateTest {
 protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-
     // Runs set_option and returns what it printed.
     std::string set(int letter, const char *value, int32_t expected = STATUS_OK)
     {

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "fixtures.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
@@ -64,12 +65,7 @@ TEST(Crc16, EmptyRangesAndChaining)
     EXPECT_EQ(whole, swapped(bitwise_register(data)));
 }
 
-class FileCrc : public ::testing::Test {
-protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-    TempDir dir;
-};
+class FileCrc : public StateTest {};
 
 TEST_F(FileCrc, FilesAcrossPieceBoundaries)
 {

@@ -6,15 +6,15 @@
 #include <cstring>
 #include <string>
 
+#include "builders.h"
 #include "driver/option_parser.h"
+#include "fixtures.h"
 #include "options.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
 
 namespace {
-
-const Bytes terminator(12, '\0');
 
 Bytes entry(const std::string &key, const Bytes &data)
 {
@@ -31,11 +31,8 @@ Bytes entry(const std::string &key, const Bytes &data)
 
 // An area at the start of a 200-byte buffer. Bytes behind the room that
 // stamping may use hold a canary, so that any write beyond it shows.
-class Entries : public ::testing::Test {
+class Entries : public StateTest {
 protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-
     static constexpr size_t BUFFER = 200;
     static constexpr char CANARY = char(0xEE);
 

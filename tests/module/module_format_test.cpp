@@ -6,7 +6,9 @@
 #include <cstring>
 #include <vector>
 
+#include "builders.h"
 #include "byte_order.h"
+#include "fixtures.h"
 #include "module_layout.h"
 #include "options.h"
 #include "state.h"
@@ -27,11 +29,7 @@ std::vector<uint8_t> image_of(const Bytes &module)
 
 }  // namespace
 
-class ModuleFormat : public ::testing::Test {
-protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-};
+class ModuleFormat : public StateTest {};
 
 TEST_F(ModuleFormat, CoveredRange)
 {

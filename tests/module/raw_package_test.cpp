@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <string>
 
+#include "builders.h"
 #include "byte_order.h"
 #include "driver/option_parser.h"
+#include "fixtures.h"
 #include "module/image_builder.h"
 #include "module_layout.h"
 #include "options.h"
@@ -21,13 +23,6 @@
 #include "test_support.h"
 
 namespace {
-
-const Bytes terminator(12, '\0');
-
-Bytes snbr(const std::string &hex)
-{
-    return Bytes("SNBR") + Bytes(4, '\0') + hex_bytes("00 00 00 04 " + hex);
-}
 
 // One entry of n bytes in all: head and n - 12 bytes of data.
 Bytes filler_entry(uint32_t n)
@@ -52,27 +47,22 @@ Bytes header_with(uint32_t size, uint32_t data_offset, uint8_t type = 0)
     return h;
 }
 
-const Bytes trailer = hex_bytes("5A 69 0F F0");
-
 }  // namespace
 
 // Runs in a fresh working directory holding data.raw, info.txt and
 // generic.tmp. The image is a malloc'd block sized as build_image sizes it,
 // so that the sanitizer sees any write past it.
-class RawPackage : public ::testing::Test {
+class RawPackage : public WorkingDirTest {
 protected:
     void SetUp() override
     {
-        init_state();
-        ASSERT_TRUE(getcwd(old_dir, sizeof old_dir));
-        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        WorkingDirTest::SetUp();
         options = OPT_IN_RAW;
     }
     void TearDown() override
     {
         std::free(block_bytes);
-        init_state();
-        ASSERT_EQ(chdir(old_dir), 0);
+        WorkingDirTest::TearDown();
     }
 
     // Packages raw (none: no raw file) with the info file text; returns the
@@ -105,8 +95,6 @@ protected:
         return Bytes(reinterpret_cast<const char *>(block_bytes), size <= block ? size : 0);
     }
 
-    TempDir dir;
-    char old_dir[4096];
     std::string raw_name = "data.raw";
     uint8_t *block_bytes = nullptr;
     uint32_t block = 0;
@@ -165,10 +153,10 @@ TEST_F(RawPackage, StampingWritesTheListBack)
 {
     const Bytes info = "name=A\ntype=0x24\n";
     const Bytes tail = "rest of the raw file";
-    Bytes raw = snbr("00 00 00 09") + terminator + tail;
+    Bytes raw = snbr(0x00000009) + terminator + tail;
     ASSERT_EQ(set_option('S', "+"), STATUS_OK);
     EXPECT_EQ(pack(raw, info, STATUS_OK), "");
-    Bytes stamped = snbr("00 00 00 0A") + terminator + tail;
+    Bytes stamped = snbr(0x0000000A) + terminator + tail;
     EXPECT_EQ(read_file("data.raw"), stamped);  // only the number changed
     EXPECT_EQ(serial_number, 10);
     EXPECT_EQ(module(), header_with(92, 40, 0x24) + "A" + Bytes(3, '\0') + stamped + trailer);
@@ -176,9 +164,9 @@ TEST_F(RawPackage, StampingWritesTheListBack)
     // An appended entry lengthens the file; the module's data ends with it.
     init_state();
     ASSERT_EQ(set_option('X', "TYPE"), STATUS_OK);
-    raw = snbr("00 00 00 09") + terminator;
+    raw = snbr(0x00000009) + terminator;
     EXPECT_EQ(pack(raw, info, STATUS_OK), "");
-    Bytes list = snbr("00 00 00 09") + Bytes("_TYP") + Bytes(4, '\0') + hex_bytes("00 00 00 0C") +
+    Bytes list = snbr(0x00000009) + Bytes("_TYP") + Bytes(4, '\0') + hex_bytes("00 00 00 0C") +
                  "TYPE" + Bytes(8, '\0') + terminator;
     EXPECT_EQ(read_file("data.raw"), list);
     EXPECT_EQ(module(), header_with(96, 40, 0x24) + "A" + Bytes(3, '\0') + list + trailer);
@@ -188,7 +176,7 @@ TEST_F(RawPackage, StampingWritesTheListBack)
     std::remove("data.raw");
     ASSERT_EQ(set_option('S', "5"), STATUS_OK);
     EXPECT_EQ(pack(nullptr, info, STATUS_OK), "");
-    EXPECT_EQ(read_file("data.raw"), snbr("00 00 00 05") + terminator);
+    EXPECT_EQ(read_file("data.raw"), snbr(0x00000005) + terminator);
     // ...but not for an increment, and without stamping it stays empty.
     init_state();
     std::remove("data.raw");
@@ -212,8 +200,8 @@ TEST_F(RawPackage, RefusedStampingLeavesTheRawFile)
         int32_t expected;
     };
     const Row rows[] = {
-        {snbr("00 00 00 01") + terminator, "type=0x20\n", "5", ERR_TYPE_BITS},
-        {snbr("00 00 00 01") + terminator, "", "+", ERR_TYPE_BITS},
+        {snbr(0x00000001) + terminator, "type=0x20\n", "5", ERR_TYPE_BITS},
+        {snbr(0x00000001) + terminator, "", "+", ERR_TYPE_BITS},
         {terminator, "type=0x24\n", "+", ERR_ENTRY_MISSING},
         {Bytes("SNBR") + Bytes(4, '\0') + hex_bytes("00 00 00 08") + Bytes(8, '\0'), "type=0x24\n",
          "5", ERR_ENTRY_LENGTH},
@@ -243,7 +231,7 @@ TEST_F(RawPackage, RefusedStampingLeavesTheRawFile)
     options = OPT_IN_RAW;
     raw_name = std::string(245, 'r') + ".raw";
     ASSERT_EQ(set_option('S', "+"), STATUS_OK);
-    Bytes raw = snbr("00 00 00 01") + terminator;
+    Bytes raw = snbr(0x00000001) + terminator;
     EXPECT_EQ(pack(raw, "name=A\ntype=0x24\n", ERR_WRITE_SHORT), "");
     EXPECT_EQ(read_file(raw_name), raw);
 }
@@ -313,7 +301,7 @@ TEST_F(RawPackage, AppendedEntriesStayInsideTheBlock)
     ASSERT_EQ(set_option('S', "5"), STATUS_OK);
     EXPECT_EQ(pack(filler_entry(996), info, ERR_IMAGE_FIT), "");
     EXPECT_EQ(block, 1344u);
-    Bytes list = filler_entry(996) + snbr("00 00 00 05") + terminator;
+    Bytes list = filler_entry(996) + snbr(0x00000005) + terminator;
     EXPECT_EQ(read_file("data.raw"), list);
     EXPECT_EQ(module().substr(296), list + trailer);
 

@@ -6,15 +6,16 @@
 #include <algorithm>
 #include <string>
 
+#include "builders.h"
 #include "byte_order.h"
+#include "fixtures.h"
 #include "module/image_builder.h"
-#include "records/record_loader.h"
 #include "module/module_format.h"
 #include "module_layout.h"
 #include "options.h"
+#include "records/record_loader.h"
 #include "state.h"
 #include "status.h"
-#include "sample_modules.h"
 #include "test_support.h"
 
 namespace {
@@ -36,11 +37,8 @@ Bytes old_of_size(uint32_t size, uint16_t mark = 0x7FFF)
 }  // namespace
 
 // The image is a block of the given length, preset to FF, holding a module.
-class Upgrade : public ::testing::Test {
+class Upgrade : public StateTest {
 protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-
     void load(const Bytes &module, size_t block = 128)
     {
         buffer.assign(block, char(0xFF));

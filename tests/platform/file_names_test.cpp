@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "fixtures.h"
 #include "options.h"
 #include "state.h"
 #include "test_support.h"
@@ -37,12 +38,7 @@ TEST(FileNames, BaseName)
     EXPECT_STREQ(base_name(""), "");
 }
 
-class FilePair : public ::testing::Test {
-protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-    TempDir dir;
-};
+class FilePair : public StateTest {};
 
 TEST_F(FilePair, OpensBothOrNothing)
 {

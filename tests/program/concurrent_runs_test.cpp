@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sample_modules.h"
+#include "builders.h"
 #include "test_support.h"
 
 namespace {

@@ -13,13 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "records/record_text.h"
-#include "sample_modules.h"
+#include "builders.h"
 #include "test_support.h"
 
 namespace {
-
-using Files = std::map<std::string, Bytes>;
 
 // The calls that can change what is on disk, and the opens that create
 // files. A kill between two of them sees every state the disk can be in.
@@ -45,22 +42,6 @@ struct CallPoint {
 bool strace_available()
 {
     return std::system("strace -V > /dev/null 2>&1") == 0;
-}
-
-Files files_in(const std::string &dir)
-{
-    Files files;
-    for (const auto &entry : std::filesystem::directory_iterator(dir))
-        files[entry.path().filename().string()] = read_file(entry.path().string());
-    return files;
-}
-
-void lay_out(const TempDir &dir, const Files &files)
-{
-    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
-        std::filesystem::remove_all(entry.path());
-    for (const auto &[name, content] : files)
-        write_file(dir.file(name), content);
 }
 
 // Leftovers of a killed run that are not the user's: its temporary files and

@@ -8,13 +8,10 @@
 #include <filesystem>
 #include <string>
 
+#include "fixtures.h"
 #include "test_support.h"
 
-class DirectoryInput : public ::testing::Test {
-protected:
-    RunResult run(const std::vector<std::string> &args) { return run_tarvel(dir.path(), args); }
-    TempDir dir;
-};
+class DirectoryInput : public ProgramTest {};
 
 TEST_F(DirectoryInput, IsNoInputFile)
 {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "builders.h"
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
@@ -36,11 +38,7 @@ std::string help_text()
 
 }  // namespace
 
-class Program : public ::testing::Test {
-protected:
-    RunResult run(const std::vector<std::string> &args) { return run_tarvel(dir.path(), args); }
-    TempDir dir;
-};
+class Program : public ProgramTest {};
 
 TEST_F(Program, ArgumentsHelpAndExitLine)
 {

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "sample_modules.h"
+#include "builders.h"
+#include "fixtures.h"
 #include "test_support.h"
 
 namespace {
@@ -46,11 +47,7 @@ std::string s1_line(uint16_t address, const Bytes &data)
 
 }  // namespace
 
-class EntriesProgram : public ::testing::Test {
-protected:
-    RunResult run(const std::vector<std::string> &args) { return run_tarvel(dir.path(), args); }
-    TempDir dir;
-};
+class EntriesProgram : public ProgramTest {};
 
 TEST_F(EntriesProgram, SerialNumbersInAModuleFile)
 {

@@ -10,12 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "sample_modules.h"
+#include "builders.h"
 #include "test_support.h"
 
 namespace {
-
-using Files = std::map<std::string, Bytes>;
 
 struct PlantJob {
     const char *name;
@@ -23,12 +21,6 @@ struct PlantJob {
     std::vector<std::string> args;
     std::vector<std::string> planted;  // names to plant a link at
 };
-
-void lay_out(const TempDir &dir, const Files &files)
-{
-    for (const auto &[name, content] : files)
-        write_file(dir.file(name), content);
-}
 
 void expect_links_are_not_followed(const PlantJob &job)
 {

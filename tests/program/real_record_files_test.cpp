@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "builders.h"
 #include "byte_order.h"
+#include "fixtures.h"
 #include "module/module_format.h"
-#include "records/record_text.h"
 #include "state.h"
 #include "test_support.h"
 
@@ -49,11 +50,11 @@ struct Variant {
     bool strip_cr;     // turn objcopy's CR LF into LF
 };
 
-class RealFiles : public ::testing::Test {
+class RealFiles : public StateTest {
 protected:
     void SetUp() override
     {
-        init_state();
+        StateTest::SetUp();
         module = test_module(3000);
         write_file(dir.file("module.bin"), module);
         with_crc = module;
@@ -61,7 +62,6 @@ protected:
         with_crc[0] = char(crc >> 8);
         with_crc[1] = char(crc);
     }
-    void TearDown() override { init_state(); }
 
     void check(const Variant &v)
     {
@@ -134,7 +134,6 @@ protected:
         return s;
     }
 
-    TempDir dir;
     Bytes module;
     Bytes with_crc;
 };

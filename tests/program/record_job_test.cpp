@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "records/record_text.h"
+#include "builders.h"
+#include "fixtures.h"
 #include "state.h"
 #include "test_support.h"
 
@@ -20,18 +21,13 @@ const std::string LINK_BEFORE =
 const std::string LINK_AFTER =
     "S1238000ADAA7FFF87CDF00F0000010000000000010001024558414D504C453100000024CE";
 
-class RecordJob : public ::testing::Test {
+class RecordJob : public ProgramTest {
 protected:
     void SetUp() override
     {
-        init_state();
         sample = read_file(std::string(TARVEL_EXAMPLES) + "/modu.abs");
         write_file(dir.file("modu.abs"), sample);
     }
-    void TearDown() override { init_state(); }
-
-    RunResult run(const std::vector<std::string> &args) { return run_tarvel(dir.path(), args); }
-    Bytes file(const std::string &name) const { return read_file(dir.file(name)); }
 
     // The sample with the CRC patched into its link record.
     Bytes patched() const
@@ -51,7 +47,6 @@ protected:
         return m;
     }
 
-    TempDir dir;
     Bytes sample;
 };
 

@@ -9,13 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "records/record_text.h"
-#include "sample_modules.h"
+#include "builders.h"
 #include "test_support.h"
 
 namespace {
-
-using Files = std::map<std::string, Bytes>;
 
 struct Job {
     const char *name;
@@ -23,22 +20,6 @@ struct Job {
     std::vector<std::string> args;
     std::string user_file;          // the file the job rewrites
 };
-
-Files files_in(const std::string &dir)
-{
-    Files files;
-    for (const auto &entry : std::filesystem::directory_iterator(dir))
-        files[entry.path().filename().string()] = read_file(entry.path().string());
-    return files;
-}
-
-void lay_out(const TempDir &dir, const Files &files)
-{
-    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
-        std::filesystem::remove_all(entry.path());
-    for (const auto &[name, content] : files)
-        write_file(dir.file(name), content);
-}
 
 void run_at_every_limit(const Job &job)
 {

@@ -7,10 +7,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "builders.h"
 #include "byte_order.h"
+#include "fixtures.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
-#include "records/record_text.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
@@ -26,11 +27,8 @@ Bytes module_with_crc()
     return m;
 }
 
-class PatchCopy : public ::testing::Test {
+class PatchCopy : public StateTest {
 protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-
     // Loads text as command 2 would (setting link_record, the record
     // number), then copies it to in.new with the CRC of the whole small
     // module. Returns the copy's status.
@@ -51,7 +49,6 @@ protected:
 
     Bytes copied() const { return read_file(dir.file("in.new")); }
 
-    TempDir dir;
     std::string out;
 };
 

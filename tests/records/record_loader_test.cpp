@@ -7,19 +7,17 @@
 #include <cstring>
 #include <vector>
 
+#include "builders.h"
 #include "byte_order.h"
-#include "records/record_text.h"
+#include "fixtures.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
 
 namespace {
 
-class RecordLoader : public ::testing::Test {
+class RecordLoader : public StateTest {
 protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-
     // Loads content into a fresh image of capacity + 32 bytes preset to FF.
     int32_t load(const Bytes &content, uint32_t capacity = 1028)
     {
@@ -31,7 +29,6 @@ protected:
 
     Bytes image(size_t from, size_t n) const { return Bytes(block.begin() + from, block.begin() + from + n); }
 
-    TempDir dir;
     std::vector<uint8_t> block;
 };
 

@@ -7,7 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "records/record_text.h"
+#include "builders.h"
+#include "fixtures.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
@@ -17,13 +18,12 @@ namespace {
 // The S1 record of 16 data bytes 00..0F at address 0.
 const std::string S1_LINE = "S1130000000102030405060708090A0B0C0D0E0F74";
 
-class RecordReader : public ::testing::Test {
+class RecordReader : public StateTest {
 protected:
-    void SetUp() override { init_state(); }
     void TearDown() override
     {
         close();
-        init_state();
+        StateTest::TearDown();
     }
 
     // Opens content as the file to read.
@@ -66,7 +66,6 @@ protected:
 
     std::string text(int32_t n) const { return std::string(buffer.begin(), buffer.begin() + n); }
 
-    TempDir dir;
     FILE *file = nullptr;
     RecordFile reader{};
     std::vector<uint8_t> buffer;

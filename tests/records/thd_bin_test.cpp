@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "fixtures.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
@@ -28,12 +29,7 @@ std::vector<uint8_t> module_image(uint32_t size, uint32_t block)
 
 }  // namespace
 
-class ThdBin : public ::testing::Test {
-protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-    TempDir dir;
-};
+class ThdBin : public StateTest {};
 
 TEST_F(ThdBin, ThdRecordFromTheHeader)
 {

@@ -6,21 +6,19 @@
 #include <cerrno>
 #include <vector>
 
+#include "builders.h"
 #include "byte_order.h"
+#include "fixtures.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
-#include "records/record_text.h"
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
 
 namespace {
 
-class ThxWriter : public ::testing::Test {
+class ThxWriter : public StateTest {
 protected:
-    void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
-
     // Writes module (in a block 32 bytes larger) as out.thx and returns the status.
     int32_t write(const Bytes &module)
     {
@@ -34,7 +32,6 @@ protected:
 
     Bytes written() const { return read_file(dir.file("out.thx")); }
 
-    TempDir dir;
     std::vector<uint8_t> block;
     std::string out;
 };
