@@ -9,11 +9,14 @@
 set(TARVEL_DEBIAN_DIR ${PROJECT_SOURCE_DIR}/packaging/debian)
 set(TARVEL_DOC_BUILD_DIR ${PROJECT_BINARY_DIR}/doc)
 
+# The manual page names the version of the release line in CMakeLists.txt.
+configure_file(${PROJECT_SOURCE_DIR}/man/tarvel.1.in ${TARVEL_DOC_BUILD_DIR}/man/tarvel.1 @ONLY)
+
 set(TARVEL_MAINTAINER "tarvel developers <tarvel@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
 
 if(WIN32)
-  install(FILES man/tarvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${TARVEL_DOC_BUILD_DIR}/man/tarvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 else()
   # The changelog's newest entry must be this version: a release without an
@@ -30,9 +33,9 @@ else()
   find_program(TARVEL_GZIP gzip REQUIRED)
   add_custom_command(
     OUTPUT ${TARVEL_DOC_BUILD_DIR}/tarvel.1.gz
-    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/tarvel.1 ${TARVEL_DOC_BUILD_DIR}/tarvel.1
+    COMMAND ${CMAKE_COMMAND} -E copy ${TARVEL_DOC_BUILD_DIR}/man/tarvel.1 ${TARVEL_DOC_BUILD_DIR}/tarvel.1
     COMMAND ${TARVEL_GZIP} -9nf ${TARVEL_DOC_BUILD_DIR}/tarvel.1
-    DEPENDS ${PROJECT_SOURCE_DIR}/man/tarvel.1
+    DEPENDS ${TARVEL_DOC_BUILD_DIR}/man/tarvel.1
     VERBATIM)
   add_custom_command(
     OUTPUT ${TARVEL_DOC_BUILD_DIR}/changelog.gz

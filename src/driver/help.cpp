@@ -3,8 +3,10 @@
 
 #include <cstdio>
 
+#include "version.h"
+
 static const char *const help_lines[] = {
-    "Tarvel - Set CRC of Module * V3.2 15.06.01",
+    "Tarvel - Set CRC of Module * V" TARVEL_VERSION " " TARVEL_RELEASE_DATE,
     " Use : tarvel -m=[path/]modu [-l=link_address] [-t=rec_size] [-i=abs] [-o=thx]",
     "[-u] [-v] [-z] [-f=file.cmd]",
     " Tarvel builds the module in memory and calculates the CRC-16.",

@@ -12,6 +12,7 @@
 #include "state.h"
 #include "status.h"
 #include "test_support.h"
+#include "version.h"
 
 class OptionParser : public StateTest {
 protected:
@@ -34,7 +35,7 @@ TEST_F(OptionParser, FlagLetters)
     set('C', ""); set('D', ""); set('E', ""); set('H', ""); set('U', ""); set('Z', "");
     EXPECT_EQ(options, OPT_HELP | OPT_FILE_CRC | OPT_OUT_THD | OPT_IN_R9500 | OPT_UPGRADE |
                            OPT_COMPRESS);
-    EXPECT_EQ(set('V', ""), "Tarvel - Set CRC of Module * V3.2 15.06.01\n");
+    EXPECT_EQ(set('V', ""), "Tarvel - Set CRC of Module * V" TARVEL_VERSION " " TARVEL_RELEASE_DATE "\n");
     EXPECT_TRUE(options & OPT_VERBOSE);
 }
 

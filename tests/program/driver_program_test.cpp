@@ -6,10 +6,11 @@
 #include "builders.h"
 #include "fixtures.h"
 #include "test_support.h"
+#include "version.h"
 
 namespace {
 
-const std::string banner = "Tarvel - Set CRC of Module * V3.2 15.06.01\n";
+const std::string banner = "Tarvel - Set CRC of Module * V" TARVEL_VERSION " " TARVEL_RELEASE_DATE "\n";
 
 std::string help_text()
 {

@@ -8,6 +8,7 @@
 #include "builders.h"
 #include "fixtures.h"
 #include "test_support.h"
+#include "version.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ TEST_F(EntriesProgram, InfoFileRefusalsAndCommandLineRecords)
     write_file(dir.file("info.txt"), "name=A\nnumber\n");
     RunResult result = run({"-m=data", "-i=raw", "-f=info.txt", "-o=bin", "-v"});
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(result.out, "Tarvel - Set CRC of Module * V3.2 15.06.01\n"
+    EXPECT_EQ(result.out, "Tarvel - Set CRC of Module * V" TARVEL_VERSION " " TARVEL_RELEASE_DATE "\n"
                           "\ttarvel data.raw  Alloc 1028 [00000540]Unknown option \xFF\nnumber\n"
                           "          CRC 0000 Size 0 Type 00 Version 0000\n"
                           "Error 1, errno 0 in batchfile command 2\n"

@@ -8,10 +8,11 @@
 #include "fixtures.h"
 #include "state.h"
 #include "test_support.h"
+#include "version.h"
 
 namespace {
 
-const std::string BANNER = "Tarvel - Set CRC of Module * V3.2 15.06.01\n";
+const std::string BANNER = "Tarvel - Set CRC of Module * V" TARVEL_VERSION " " TARVEL_RELEASE_DATE "\n";
 const std::string LOADED = "\ttarvel modu.abs  Alloc 1028 [00000420]Record size [00000100] "
                            " EXAMPLE1 CRC ADAA Size 256 Type 00 Version 0102\n";
 // The link record of the sample before and after: FFFF becomes ADAA and the
