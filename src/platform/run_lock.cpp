@@ -71,34 +71,23 @@ void lock_name(const char *path)
     held[held_count++] = m;
 }
 
-}  // namespace
+void lock_named_file(const char *path) { lock_name(path); }
 
-void lock_file_at(const char *path)
+void lock_directory_of(const char *path) { lock_name(path); }
+
+// The mutex is named after the target, which the new file takes over.
+void lock_new_stream(FILE *) {}
+
+void release_all()
 {
-    int saved_errno = errno;
-    lock_name(path);
-    errno = saved_errno;
-}
-
-void lock_scratch_name(const char *path)
-{
-    int saved_errno = errno;
-    lock_name(path);
-    errno = saved_errno;
-}
-
-void lock_new_file(FILE *) {}
-
-void release_run_locks()
-{
-    int saved_errno = errno;
     while (held_count > 0) {
         HANDLE m = held[--held_count];
         ReleaseMutex(m);
         CloseHandle(m);
     }
-    errno = saved_errno;
 }
+
+}  // namespace
 
 #else
 
@@ -188,7 +177,24 @@ void lock_directory_of(const char *path)
         keep_locked(fd);
 }
 
+void lock_new_stream(FILE *stream)
+{
+    int fd = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 0);
+    // Nobody else knows the file yet, so this never waits; the duplicate
+    // keeps the lock after the stream is closed.
+    if (fd >= 0)
+        keep_locked(fd);
+}
+
+void release_all()
+{
+    while (held_count > 0)
+        close(held[--held_count]);
+}
+
 }  // namespace
+
+#endif
 
 // The callers print errno of their own operations later; a lock leaves it
 // as it found it.
@@ -209,20 +215,13 @@ void lock_scratch_name(const char *path)
 void lock_new_file(FILE *stream)
 {
     int saved_errno = errno;
-    int fd = fcntl(fileno(stream), F_DUPFD_CLOEXEC, 0);
-    // Nobody else knows the file yet, so this never waits; the duplicate
-    // keeps the lock after the stream is closed.
-    if (fd >= 0)
-        keep_locked(fd);
+    lock_new_stream(stream);
     errno = saved_errno;
 }
 
 void release_run_locks()
 {
     int saved_errno = errno;
-    while (held_count > 0)
-        close(held[--held_count]);
+    release_all();
     errno = saved_errno;
 }
-
-#endif

@@ -32,7 +32,9 @@ bool locked_elsewhere(const std::string &path)
 // request as "-> FLOCK ... <pid> ...".
 void wait_until_blocked_in_flock(pid_t pid)
 {
-    const std::string mark = " " + std::to_string(pid) + " ";
+    std::string mark(" ");
+    mark += std::to_string(pid);
+    mark += ' ';
     for (int i = 0; i < 5000; i++) {
         std::istringstream locks(read_file("/proc/locks"));
         for (std::string line; std::getline(locks, line);)
