@@ -56,7 +56,7 @@ int32_t list_outputs()
     // Record input: the old bak file goes, so that command 5 can move the
     // input file to that name.
     SiblingName bak = sibling("bak");
-    int rc = std::remove(bak.text);
+    int rc = remove_old_backup(bak.text);
     int err = errno;
     if (rc == 0)
         note_directory_changed(bak.text);
@@ -127,10 +127,12 @@ int32_t run_commands()
         if (status != 0) {
             std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(status),
                         unsigned(errno), number);
+            finish_backup_removal();
             forget_changed_directories();
             return status;
         }
     }
+    finish_backup_removal();
     const char *failed = nullptr;
     if (int32_t err = sync_changed_directories(&failed); err != 0) {
         std::printf("Unable to write %s to disk, Aborting\n", failed);

@@ -9,8 +9,8 @@
 
 #include "platform/cpu_features.h"
 
-// TARVEL_PORTABLE_CRC builds the table path alone.
-#if CPU_X86_DISPATCH && !defined(TARVEL_PORTABLE_CRC)
+// TARVEL_PORTABLE builds the portable code alone: here the table path.
+#if CPU_X86_DISPATCH && !defined(TARVEL_PORTABLE)
 #define CRC_CLMUL_KERNELS 1
 #else
 #define CRC_CLMUL_KERNELS 0

@@ -7,6 +7,15 @@
 // moved back if the new file cannot take its place.
 #pragma once
 
+// Removes the .bak file of the previous run, as remove() does: returns 0,
+// or -1 with errno set. The name goes at once; a large file's pages and
+// blocks are released by a thread of their own (on Linux), so that the
+// copy that follows need not wait for that.
+int remove_old_backup(const char *bak);
+
+// Waits until the file that remove_old_backup removed is released.
+void finish_backup_removal();
+
 // Makes bak a name of the file at input. Returns 0, or -1 when neither a
 // link nor a rename could be made.
 [[nodiscard]] int keep_backup(const char *input, const char *bak);

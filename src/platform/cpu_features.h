@@ -18,7 +18,10 @@ enum : unsigned {
     CPU_PCLMUL = 0x1,       // PCLMULQDQ and SSE4.1
     CPU_VPCLMUL_256 = 0x2,  // CPU_PCLMUL, AVX2 and VPCLMULQDQ on 256-bit registers
     CPU_VPCLMUL_512 = 0x4,  // CPU_PCLMUL, AVX-512F and VPCLMULQDQ on 512-bit registers
+    CPU_SSSE3 = 0x8,        // SSSE3 byte shuffles
+    CPU_AVX2 = 0x10,        // AVX2 on 256-bit registers
 };
 
-// The CPU_ groups this machine offers; 0 where CPU_X86_DISPATCH is 0.
+// The CPU_ groups this machine offers; 0 where CPU_X86_DISPATCH is 0. The
+// processor is asked on the first call only.
 unsigned cpu_features();

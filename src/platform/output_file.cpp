@@ -2,6 +2,7 @@
 #include "platform/output_file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #ifdef _WIN32
@@ -89,6 +90,7 @@ int replace_file(const char *from, const char *to)
 int32_t output_open(OutputFile *out, const char *target)
 {
     out->stream = nullptr;
+    out->buffer = nullptr;
     std::snprintf(out->target, sizeof out->target, "%s", target);
     if (int32_t rc = check_target_writable(target); rc != STATUS_OK)
         return rc;
@@ -103,8 +105,11 @@ int32_t output_open(OutputFile *out, const char *target)
     if (!out->stream)
         return errno;
     // Writers hand over small pieces (1 KiB for a bin file); collect them
-    // into fewer system calls.
-    std::setvbuf(out->stream, nullptr, _IOFBF, OUTPUT_BUFFER_SIZE);
+    // into fewer system calls. The buffer must be given: with none, the C
+    // library takes the size of its own choosing (a 4 KiB block).
+    out->buffer = static_cast<char *>(std::malloc(OUTPUT_BUFFER_SIZE));
+    if (out->buffer)
+        std::setvbuf(out->stream, out->buffer, _IOFBF, OUTPUT_BUFFER_SIZE);
     copy_mode(target, out->stream);
     return STATUS_OK;
 }
@@ -118,6 +123,8 @@ int32_t output_commit(OutputFile *out)
         lock_new_file(out->stream);
     ok = (std::fclose(out->stream) == 0) && ok;
     out->stream = nullptr;
+    std::free(out->buffer);
+    out->buffer = nullptr;
     if (ok && replace_file(out->temp, out->target) == 0)
         return STATUS_OK;
     std::remove(out->temp);
@@ -129,5 +136,7 @@ void output_discard(OutputFile *out)
     if (out->stream)
         std::fclose(out->stream);
     out->stream = nullptr;
+    std::free(out->buffer);
+    out->buffer = nullptr;
     std::remove(out->temp);
 }

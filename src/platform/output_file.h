@@ -12,6 +12,7 @@
 
 struct OutputFile {
     FILE *stream;                        // the temporary file, open "wb"
+    char *buffer;                        // its stream buffer, from the heap
     char target[PATH_BUFFER_SIZE + 16];  // the name the content is for
     char temp[PATH_BUFFER_SIZE + 64];    // target + ".<pid>-<n>.tarvel-tmp"
 };

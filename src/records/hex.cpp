@@ -2,7 +2,10 @@
 #include "records/hex.h"
 
 #include <array>
+#include <atomic>
 #include <cstddef>
+
+#include "records/hex_kernels.h"
 
 char hex_digit(int value)
 {
@@ -43,14 +46,62 @@ constexpr std::array<uint8_t, 256> digit_values = make_digit_values();
 
 int hex_value(uint8_t c) { return digit_values[c]; }
 
-int hex_to_bytes(int n, const uint8_t *source, uint8_t *destination)
+void hex_decode_table(const uint8_t *source, uint8_t *destination, size_t bytes)
 {
-    int bytes = n > 0 ? n / 2 : 0;
     // Byte k is written after characters 2k and 2k+1 are read, so an
     // in-place conversion never overwrites a character still to come.
-    for (int k = 0; k < bytes; k++)
+    for (size_t k = 0; k < bytes; k++)
         destination[k] = uint8_t((digit_values[source[2 * k]] << 4) | digit_values[source[2 * k + 1]]);
-    return bytes;
+}
+
+namespace {
+
+constexpr HexKernel kernels[] = {
+    {"table", hex_decode_table, 0},
+#if HEX_SIMD_KERNELS
+    {"ssse3", hex_decode_ssse3, CPU_SSSE3},
+    {"avx2", hex_decode_avx2, CPU_AVX2},
+#endif
+};
+
+// Records carry at most 255 bytes; below this many the table is as quick
+// as a kernel, and a run whose records are all short never asks the
+// processor what it has.
+constexpr size_t KERNEL_THRESHOLD = 16;
+
+// Chosen on the first record long enough; an atomic store without a lock,
+// as for the CRC kernels (every thread would choose the same).
+std::atomic<hex_kernel> chosen{nullptr};
+
+hex_kernel chosen_kernel()
+{
+    hex_kernel k = chosen.load(std::memory_order_relaxed);
+    if (!k) {
+        for (const HexKernel &candidate : kernels)
+            if (hex_kernel_available(candidate))
+                k = candidate.run;
+        chosen.store(k, std::memory_order_relaxed);
+    }
+    return k;
+}
+
+}  // namespace
+
+std::span<const HexKernel> hex_kernels() { return kernels; }
+
+bool hex_kernel_available(const HexKernel &kernel)
+{
+    return (cpu_features() & kernel.needs) == kernel.needs;
+}
+
+int hex_to_bytes(int n, const uint8_t *source, uint8_t *destination)
+{
+    size_t bytes = n > 0 ? size_t(n / 2) : 0;
+    if (bytes < KERNEL_THRESHOLD)
+        hex_decode_table(source, destination, bytes);
+    else
+        chosen_kernel()(source, destination, bytes);
+    return int(bytes);
 }
 
 // isxdigit of the "C" locale; bytes above 0x7F are never digits.

@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "platform/durability.h"
+#include "platform/file_copy.h"
 #include "platform/file_names.h"
 #include "records/hex.h"
+#include "records/record_loader.h"
 #include "records/record_reader.h"
 #include "state.h"
 #include "status.h"
@@ -137,11 +139,11 @@ int32_t copy_record(DecodeState *state, int32_t n, bool *numbering, CopyOut *out
     return status;
 }
 
-// Copies in to out; see copy_with_crc.
-int32_t copy_records(RecordFile *in, CopyOut *out)
+// Copies in to out record by record; see copy_with_crc. numbering: the
+// link record may still come (records are numbered and decoded until it has).
+int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
 {
     DecodeState state = {};
-    bool numbering = link_record > 0;  // with no link record, nothing needs decoding
     bool lf_lost = false;
     for (;;) {
         int32_t n = read_record(in, record_buffer, RECORD_BUFFER_SIZE);
@@ -163,6 +165,69 @@ int32_t copy_records(RecordFile *in, CopyOut *out)
             return status;
     }
     return lf_lost ? ERR_WRITE_SHORT : STATUS_OK;
+}
+
+// Whether the load's plan fits the file being copied: the same file,
+// unchanged, whose link record (if any) lies in the part that needs no
+// repair.
+bool plan_fits(FILE *in)
+{
+    FileIdentity now;
+    if (!copy_plan.valid || !file_identity(in, &now) || !same_identity(now, copy_plan.file))
+        return false;
+    if (link_record == 0)
+        return true;
+    return copy_plan.link_record == link_record &&
+           copy_plan.link_offset + uint64_t(copy_plan.link_length) < copy_plan.clean_end;
+}
+
+// Copies count bytes of the input from offset from to the new file as they are.
+int32_t copy_as_bytes(CopyOut *out, uint64_t from, uint64_t count, const char *input_path)
+{
+    if (count == 0)
+        return STATUS_OK;
+    if (!write_piece(out))
+        return report_short(0, 0);
+    bool write_failed = false;
+    uint64_t copied = copy_file_bytes(pair_in, pair_out, from, count, &write_failed);
+    if (copied == count)
+        return STATUS_OK;
+    if (write_failed)
+        return report_short(int32_t(count), size_t(copied));
+    std::printf("Unable to read %s to its end, Aborting\n", input_path);
+    return ERR_READ_SHORT;
+}
+
+// The part of a file that needs no repair, as bytes: the link record's line
+// is read from the file, patched and written in its place, every other byte
+// is copied as it is. Sets *rest to where the record-by-record copy goes on.
+// Returns 0, a failure with its message, or REC_NO_PLAN when the link record
+// cannot be patched (the record-by-record copy then says why).
+constexpr int32_t REC_NO_PLAN = -2;
+
+int32_t copy_clean_part(CopyOut *out, const char *input_path, uint64_t *rest)
+{
+    uint64_t link_at = copy_plan.clean_end, link_end = copy_plan.clean_end;
+    int32_t n = 0;
+    if (link_record > 0) {
+        link_at = copy_plan.link_offset;
+        n = copy_plan.link_length;
+        link_end = link_at + uint64_t(n);
+        if (std::fseek(pair_in, long(link_at), SEEK_SET) != 0 ||
+            std::fread(record_buffer, 1, size_t(n), pair_in) != size_t(n) ||
+            patch_s_record(record_buffer, n, loaded_crc) != STATUS_OK)
+            return REC_NO_PLAN;
+    }
+    int32_t status = copy_as_bytes(out, 0, link_at, input_path);
+    if (status == STATUS_OK && n > 0) {
+        size_t written = put_bytes(out, record_buffer, size_t(n));
+        if (written != size_t(n))
+            status = report_short(n, written);
+    }
+    if (status == STATUS_OK)
+        status = copy_as_bytes(out, link_end, copy_plan.clean_end - link_end, input_path);
+    *rest = copy_plan.clean_end;
+    return status;
 }
 
 }  // namespace
@@ -196,16 +261,32 @@ int32_t copy_with_crc(const char *input_path, const char *new_path)
 {
     if (open_file_pair(input_path, new_path) != 0)
         return STATUS_FAILED;
-    RecordFile in;
+    RecordFile in{};
     CopyOut out = {pair_out, static_cast<uint8_t *>(std::malloc(OUT_LARGEST_PIECE)), OUT_FIRST_PIECE,
                    0, false};
-    int32_t status = record_file_start(&in, pair_in);
-    if (status != STATUS_OK || !out.bytes) {
-        std::printf("Memory allocation problem\n");
-        status = ERR_NO_MEMORY;
-    } else {
-        status = copy_records(&in, &out);
+    // What the load found needs no repair is copied as bytes; the rest, and
+    // a file the load did not plan for, record by record.
+    uint64_t rest = 0;
+    bool numbering = link_record > 0;
+    int32_t status = out.bytes ? STATUS_OK : ERR_NO_MEMORY;
+    if (status == STATUS_OK && plan_fits(pair_in)) {
+        status = copy_clean_part(&out, input_path, &rest);
+        if (status == REC_NO_PLAN)
+            status = STATUS_OK;
+        else
+            numbering = false;
     }
+    copy_plan.valid = false;  // used once
+    if (status == STATUS_OK && std::fseek(pair_in, long(rest), SEEK_SET) != 0) {
+        std::printf("Unable to read %s to its end, Aborting\n", input_path);
+        status = ERR_READ_SHORT;
+    }
+    if (status == STATUS_OK && record_file_start(&in, pair_in, rest) != STATUS_OK)
+        status = ERR_NO_MEMORY;
+    if (status == ERR_NO_MEMORY)
+        std::printf("Memory allocation problem\n");
+    else if (status == STATUS_OK)
+        status = copy_records(&in, &out, numbering);
     if (status == STATUS_OK && std::ferror(pair_in)) {
         std::printf("Unable to read %s to its end, Aborting\n", input_path);
         status = ERR_READ_SHORT;

@@ -10,8 +10,33 @@
 #include "state.h"
 #include "status.h"
 
+CopyPlan copy_plan;
+
+namespace {
+
+// Follows the records the load takes for the copy's plan: the part from the
+// start that needs no repair grows with every unit that ends in a line feed
+// (or is a stray byte), and stops at the first that does not.
+struct CleanPart {
+    bool clean = true;
+    uint64_t end = 0;
+};
+
+void note_unit(CleanPart *part, bool needs_no_repair, uint64_t unit_end)
+{
+    if (!part->clean)
+        return;
+    if (needs_no_repair)
+        part->end = unit_end;
+    else
+        part->clean = false;
+}
+
+}  // namespace
+
 int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
 {
+    copy_plan = CopyPlan{};
     FILE *f;
     if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
         return rc;
@@ -24,7 +49,9 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
     DecodeState state = {};
     uint32_t total = 0;
     int32_t status = STATUS_OK;
+    CleanPart clean;
     for (;;) {
+        uint64_t unit_start = record_file_offset(&reader);
         int32_t n = read_record(&reader, record_buffer, RECORD_BUFFER_SIZE);
         if (n <= 0)
             break;
@@ -32,10 +59,15 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
         if (n == REC_LONG_LINE) {
             while (read_line_part(&reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
             }
+            note_unit(&clean, reader.line_ended, record_file_offset(&reader));
             continue;
         }
-        if (is_stray_byte(n))
+        if (is_stray_byte(n)) {
+            note_unit(&clean, true, record_file_offset(&reader));
             continue;
+        }
+        // The copy adds a line feed after a T-record.
+        note_unit(&clean, record_buffer[0] == 'S' && reader.line_ended, record_file_offset(&reader));
         int32_t rc = decode_record(&state, record_buffer, n);
         if (rc == REC_END)
             break;
@@ -43,8 +75,12 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
             continue;
 
         uint32_t offset = state.address - link_address;
-        if (offset == 0)
+        if (offset == 0) {
             link_record = state.count;
+            copy_plan.link_record = state.count;
+            copy_plan.link_offset = unit_start;
+            copy_plan.link_length = n;
+        }
         if (state.length == 0)
             continue;
         total += uint32_t(state.length);
@@ -60,6 +96,8 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
     if (status == STATUS_OK && std::ferror(f))
         status = ERR_READ_SHORT;
     record_file_stop(&reader);
+    copy_plan.clean_end = clean.end;
+    copy_plan.valid = status == STATUS_OK && file_identity(f, &copy_plan.file);
     std::fclose(f);
 
     loaded_bytes = total;

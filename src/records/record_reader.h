@@ -42,15 +42,21 @@ constexpr size_t RECORD_BLOCK = 16384;
 // are cut out of the block, and lines are found with memchr instead of
 // byte-by-byte stream reads.
 struct RecordFile {
-    FILE *file;      // open "rb"; its error flag tells a read error apart
-    uint8_t *block;  // RECORD_BLOCK bytes from the heap
-    size_t at;       // next byte of the block to take
-    size_t end;      // bytes in the block
+    FILE *file;       // open "rb"; its error flag tells a read error apart
+    uint8_t *block;   // RECORD_BLOCK bytes from the heap
+    size_t at;        // next byte of the block to take
+    size_t end;       // bytes in the block
+    uint64_t base;    // offset in the file of the block's first byte
+    bool line_ended;  // the last S-record line or line part ended at a line feed
 };
 
-// Starts reading file, which must not have been read from yet. Returns 0,
-// or ERR_NO_MEMORY when the block cannot be allocated.
-[[nodiscard]] int32_t record_file_start(RecordFile *reader, FILE *file);
+// Starts reading file, whose next byte is at offset at (0 for a file not
+// read from yet). Returns 0, or ERR_NO_MEMORY when the block cannot be
+// allocated.
+[[nodiscard]] int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at = 0);
+
+// Offset in the file of the next byte read_record takes.
+inline uint64_t record_file_offset(const RecordFile *reader) { return reader->base + reader->at; }
 
 // Frees the block; the file stays open.
 void record_file_stop(RecordFile *reader);

@@ -47,4 +47,7 @@ TEST(CpuFeatures, GroupsMatchTheFlagsTheSystemReports)
     EXPECT_EQ((f & CPU_PCLMUL) != 0, pclmul);
     EXPECT_EQ((f & CPU_VPCLMUL_256) != 0, pclmul && has("vpclmulqdq") && has("avx2"));
     EXPECT_EQ((f & CPU_VPCLMUL_512) != 0, pclmul && has("vpclmulqdq") && has("avx512f"));
+    EXPECT_EQ((f & CPU_SSSE3) != 0, has("ssse3"));
+    EXPECT_EQ((f & CPU_AVX2) != 0, has("avx2"));
+    EXPECT_EQ(cpu_features(), f);  // asked once, the same answer after
 }

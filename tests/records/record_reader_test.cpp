@@ -443,3 +443,20 @@ TEST(RecordFile, FilesOfWholeBlocks)
     }
     EXPECT_EQ(transcript(""), "");
 }
+
+TEST(RecordChecksum, IsTheComplementOfTheByteSum)
+{
+    // Every length a record has, over bytes that carry in every lane.
+    std::vector<uint8_t> bytes(255);
+    for (int fill : {0x00, 0xFF, 0x80, -1}) {
+        for (size_t i = 0; i < bytes.size(); i++)
+            bytes[i] = uint8_t(fill >= 0 ? fill : (i * 151 + 7) ^ (i >> 3));
+        for (int32_t n = 0; n <= 255; n++) {
+            unsigned sum = 0;
+            for (int32_t i = 0; i < n; i++)
+                sum += bytes[size_t(i)];
+            ASSERT_EQ(record_checksum(bytes.data(), n), uint8_t(0xFF - (sum & 0xFF)))
+                << "fill " << fill << ", " << n << " bytes";
+        }
+    }
+}

@@ -1,0 +1,28 @@
+// Copying a stretch of one file into another without passing it through
+// the program: copy_file_range on Linux (the system copies between its page
+// caches), read and write elsewhere.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// Who a file is and how it stands: two looks at the same unchanged file
+// give the same identity.
+struct FileIdentity {
+    uint64_t device;
+    uint64_t inode;
+    uint64_t size;
+    int64_t modified_ns;
+};
+
+// The identity of the open file. Returns false when it cannot be had.
+bool file_identity(FILE *file, FileIdentity *id);
+
+bool same_identity(const FileIdentity &a, const FileIdentity &b);
+
+// Appends length bytes of in, from offset from on, to out (whose buffer is
+// flushed first); writeback of what was copied starts at once, so that a
+// later flush to disk finds less to do. Returns the number of bytes
+// copied: length, or fewer when in ended first or a write failed (*write_failed
+// tells which).
+uint64_t copy_file_bytes(FILE *in, FILE *out, uint64_t from, uint64_t length, bool *write_failed);
