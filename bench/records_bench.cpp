@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "records/hex.h"
+#include "records/hex_kernels.h"
 #include "records/patch_copy.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
@@ -106,6 +107,32 @@ static void hex_decoding(benchmark::State &state)
     state.SetBytesProcessed(int64_t(state.iterations()) * n);
 }
 BENCHMARK(hex_decoding);
+
+// One hex kernel, called directly on text of the given number of bytes;
+// hex_kernel/<name>/<bytes>.
+static void hex_kernel_over_text(benchmark::State &state, const HexKernel *kernel)
+{
+    size_t bytes = size_t(state.range(0));
+    std::vector<uint8_t> text(2 * bytes), out(bytes);
+    for (size_t i = 0; i < text.size(); i++)
+        text[i] = uint8_t("0123456789ABCDEF"[(i * 7) % 16]);
+    for (auto _ : state) {
+        kernel->run(text.data(), out.data(), bytes);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+
+static const bool hex_kernels_registered = [] {
+    for (const HexKernel &k : hex_kernels())
+        if (hex_kernel_available(k))
+            benchmark::RegisterBenchmark((std::string("hex_kernel/") + k.name).c_str(),
+                                         hex_kernel_over_text, &k)
+                ->Arg(37)
+                ->Arg(255)
+                ->Arg(4096);
+    return true;
+}();
 
 // decode_record on S3 lines of 16, 32 and 250 data bytes (checksum, type,
 // address, data), from a fresh copy of the line each time.

@@ -36,6 +36,8 @@ bool hard_link(const char *existing, const char *new_name)
 // closes it: the last close releases the file's pages and blocks, which for
 // a file of tens of megabytes in the page cache takes milliseconds.
 int removed_fd = -1;
+// Smaller files are released at once: a thread costs more than they do.
+constexpr off_t ASIDE_SIZE = off_t(1) << 20;
 pthread_t releaser;
 bool releasing = false;
 
@@ -55,7 +57,7 @@ int remove_old_backup(const char *bak)
     int saved_errno = errno;
     int fd = open(bak, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < ASIDE_SIZE)) {
         close(fd);
         fd = -1;
     }

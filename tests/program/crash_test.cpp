@@ -22,7 +22,7 @@ namespace {
 // files. A kill between two of them sees every state the disk can be in.
 const char *const WATCHED_CALLS =
     "openat,creat,write,pwrite64,fsync,fdatasync,close,rename,renameat,renameat2,link,linkat,"
-    "unlink,unlinkat,fchmod,flock,ftruncate";
+    "unlink,unlinkat,fchmod,flock,ftruncate,copy_file_range,sync_file_range";
 
 struct CrashJob {
     const char *name;
