@@ -59,18 +59,20 @@ TEST_P(CrcKernelTest, CheckValue)
     EXPECT_EQ(run(0, reinterpret_cast<const uint8_t *>(digits), 9), 0xBB3D);
 }
 
-// Lengths decide which loops run and what is left for the tail, so every
-// length up to 4096 (the widest loop, 256 bytes a round, up to fifteen
-// times with every remainder) is run from a 64-byte boundary, and every
-// start alignment with every length up to 800 (that loop once, with every
-// remainder).
+// Lengths decide which loops run and what is left for the tail, and the
+// start alignment which loads cross a cache line, so every length up to
+// 4096 (the widest loop, 256 bytes a round, up to fifteen times with every
+// remainder) is run from every alignment to a 64-byte boundary.
 TEST_P(CrcKernelTest, EveryLengthAndAlignmentMatchesTheDefinition)
 {
     std::vector<uint8_t> data = noise(4096 + 2 * 64);
     const uint8_t *base = data.data() + (64 - reinterpret_cast<uintptr_t>(data.data()) % 64) % 64;
-    for (size_t align = 0; align < 64; align++) {
+    // The table path reads byte by byte, where alignment changes nothing;
+    // a few alignments keep it quick under the sanitizers.
+    size_t alignments = GetParam().needs == 0 ? 4 : 64;
+    for (size_t align = 0; align < alignments; align++) {
         const uint8_t *p = base + align;
-        size_t longest = align == 0 ? 4096 : 800;
+        size_t longest = 4096;
         uint16_t start = uint16_t(align * 0x1D0F);  // 0 for the first sweep
         uint16_t expected = start;
         for (size_t len = 0; len <= longest; len++) {
