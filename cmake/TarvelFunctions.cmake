@@ -1,12 +1,12 @@
 # tarvel_set_crc: sets the module CRC in the S-record file a target writes.
 #
-#   tarvel_set_crc(<target> RECORD_FILE <file.abs|file.shx> LINK_ADDRESS <hex>
+#   tarvel_set_crc(<target> RECORD_FILE <file.abs|file.shx|file.hex> LINK_ADDRESS <hex>
 #                  [OUTPUTS [bin] [thx] [thd]] [VERBOSE])
 #
 # Adds a POST_BUILD step to <target> that runs the main job in the directory
 # of <file> (relative paths are taken from the current binary directory):
 #
-#   tarvel -m=<file without extension> -i=abs|shx -l=<hex> [-o=bin] [-o=thx] [-d] [-v]
+#   tarvel -m=<file without extension> -i=abs|shx|hex -l=<hex> [-o=bin] [-o=thx] [-d] [-v]
 #
 # The CRC is set in <file> itself; the previous file is kept as <name>.bak,
 # and OUTPUTS adds <name>.bin, <name>.thx and <name>.thd beside it. A
@@ -51,8 +51,8 @@ function(tarvel_set_crc target)
   cmake_path(GET file STEM LAST_ONLY name)
   cmake_path(GET file EXTENSION LAST_ONLY extension)
   # The tool appends the lower-case type to the -m path to find the file.
-  if(NOT extension MATCHES "^\\.(abs|shx)$")
-    message(FATAL_ERROR "tarvel_set_crc: RECORD_FILE must end in .abs or .shx: ${file}")
+  if(NOT extension MATCHES "^\\.(abs|shx|hex)$")
+    message(FATAL_ERROR "tarvel_set_crc: RECORD_FILE must end in .abs, .shx or .hex: ${file}")
   endif()
   set(args -m=${name} -i=${CMAKE_MATCH_1} -l=${arg_LINK_ADDRESS})
   set(byproducts ${dir}/${name}.bak)

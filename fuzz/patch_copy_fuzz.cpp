@@ -1,5 +1,6 @@
-// The CRC patch copy of a record file: load it as command 2 does, then copy
-// it with the CRC patched in as command 4 does. The copy runs both ways,
+// The CRC patch copy of a record file, S-records or Intel HEX as the first
+// byte says: load it as command 2 does, then copy it with the CRC patched
+// in as command 4 does. The copy runs both ways,
 // with what the load found (part of the file as bytes) and record by record
 // throughout; the two must write the same file and end with the same status.
 #include <cstdio>
@@ -15,17 +16,18 @@
 
 namespace {
 
-int32_t load_and_copy(const uint8_t *data, size_t size, uint16_t crc, bool with_plan)
+int32_t load_and_copy(size_t size, RecordFormat format, uint16_t crc, bool with_plan)
 {
     uint32_t capacity = image_capacity(size);
     uint32_t block = (capacity / 16 + 2) * 16;
     std::vector<uint8_t> img(block, 0xFF);
-    if (load_records("in.abs", img.data(), capacity, block) != 0)
+    auto load = format == RecordFormat::INTEL_HEX ? load_hex_records : load_records;
+    if (load("in.abs", img.data(), capacity, block) != 0)
         return -1;
     if (!with_plan)
         copy_plan.valid = false;
     loaded_crc = crc;
-    return copy_with_crc("in.abs", "in.new");
+    return copy_with_crc("in.abs", "in.new", format);
 }
 
 std::vector<char> contents(const char *path)
@@ -43,22 +45,23 @@ std::vector<char> contents(const char *path)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 6)
+    if (size < 7)
         return -1;
     fuzz_enter_workdir();
     init_state();
     uint32_t link = get_be32(data);
     uint16_t crc = get_be16(data + 4);
-    data += 6;
-    size -= 6;
+    RecordFormat format = (data[6] & 1) ? RecordFormat::INTEL_HEX : RecordFormat::S_RECORDS;
+    data += 7;
+    size -= 7;
 
     fuzz_write("in.abs", data, size);
     link_address = link;
-    int32_t planned = load_and_copy(data, size, crc, true);
+    int32_t planned = load_and_copy(size, format, crc, true);
     std::vector<char> planned_copy = contents("in.new");
     init_state();
     link_address = link;
-    int32_t plain = load_and_copy(data, size, crc, false);
+    int32_t plain = load_and_copy(size, format, crc, false);
     if (plain != planned || contents("in.new") != planned_copy)
         std::abort();
     init_state();

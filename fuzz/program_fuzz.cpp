@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz_enter_workdir();
     const uint8_t *content = nul + 1;
     size_t length = size - size_t(content - data);
-    for (const char *name : {"modu.abs", "modu.thx", "modu.bin", "modu.raw", "info.txt"})
+    for (const char *name : {"modu.abs", "modu.thx", "modu.bin", "modu.raw", "modu.hex", "info.txt"})
         fuzz_write(name, content, length);
 
     std::vector<const char *> argv{"tarvel"};

@@ -1,11 +1,13 @@
-// Record files: the decoder on a buffer exactly as long as the record, and
-// the loader on a whole file, with a link address taken from the input.
+// Record files, S-records and Intel HEX: the decoders on a buffer exactly
+// as long as the record, and the loaders on a whole file, with a link
+// address taken from the input.
 #include <cstring>
 #include <vector>
 
 #include "byte_order.h"
 #include "fuzz_support.h"
 #include "module/image_builder.h"
+#include "records/intel_hex.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
 #include "state.h"
@@ -25,6 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::vector<uint8_t> record(data, data + size);
         DecodeState state = {};
         (void)decode_record(&state, record.data(), int32_t(size));
+        std::vector<uint8_t> line(data, data + size);
+        DecodeState hex_state = {};
+        (void)decode_hex_record(&hex_state, line.data(), int32_t(size));
     }
 
     fuzz_write("in.abs", data, size);
@@ -32,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint32_t block = (capacity / 16 + 2) * 16;
     std::vector<uint8_t> img(block, 0xFF);
     (void)load_records("in.abs", img.data(), capacity, block);
+    std::vector<uint8_t> hex_img(block, 0xFF);
+    (void)load_hex_records("in.abs", hex_img.data(), capacity, block);
     init_state();
     return 0;
 }

@@ -17,6 +17,7 @@ constexpr uint32_t OPT_FILE_CRC = 0x0200;  // -c: print CRC and size of a file
 constexpr uint32_t OPT_HELP = 0x0400;      // -h, -?: print help on failure
 constexpr uint32_t OPT_UPGRADE = 0x0800;   // -u: convert 28-byte-header modules
 constexpr uint32_t OPT_MODULE = 0x1000;    // -m: a module path was given
+constexpr uint32_t OPT_OUT_HEX = 0x2000;   // -o=hex: write the module as Intel HEX
 
 // Input types that are not S-record files; commands 4 to 6 skip them.
 constexpr uint32_t OPT_IN_NOT_RECORDS = OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW | OPT_IN_R9500;

@@ -117,3 +117,51 @@ inline std::string s_file(const Bytes &module, uint32_t address, char type, size
     text += s_record(end, address, type - '0' + 1, "") + eol;
     return text;
 }
+
+// ---- Intel HEX: ":" lines with their two's-complement checksums
+
+// One Intel HEX line without its line end: ":", count, 16-bit address, type,
+// data, checksum, in upper-case hex.
+inline std::string ihex_record(uint8_t type, uint16_t address, const Bytes &data)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    Bytes bytes{char(data.size()), char(address >> 8), char(address), char(type)};
+    bytes += data;
+    unsigned sum = 0;
+    for (unsigned char c : bytes)
+        sum += c;
+    bytes.push_back(char(-sum));
+    std::string line = ":";
+    for (unsigned char c : bytes) {
+        line.push_back(digits[c >> 4]);
+        line.push_back(digits[c & 0xF]);
+    }
+    return line;
+}
+
+// An extended linear address record (04) for the upper 16 bits of address.
+inline std::string ihex_linear_base(uint32_t address)
+{
+    return ihex_record(0x04, 0, Bytes{char(address >> 24), char(address >> 16)});
+}
+
+inline const std::string IHEX_END = ":00000001FF";
+
+// An Intel HEX file of the module at address: a 04 record, data records of
+// per_line bytes (a new 04 record where the upper address bits change), the
+// end-of-file record.
+inline std::string ihex_file(const Bytes &module, uint32_t address, size_t per_line,
+                             const std::string &eol = "\n")
+{
+    std::string text = ihex_linear_base(address) + eol;
+    uint32_t upper = address >> 16;
+    for (size_t at = 0; at < module.size(); at += per_line) {
+        uint32_t a = address + uint32_t(at);
+        if (a >> 16 != upper) {
+            upper = a >> 16;
+            text += ihex_linear_base(a) + eol;
+        }
+        text += ihex_record(0x00, uint16_t(a), module.substr(at, per_line)) + eol;
+    }
+    return text + IHEX_END + eol;
+}

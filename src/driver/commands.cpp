@@ -16,6 +16,7 @@
 #include "platform/file_names.h"
 #include "platform/input_file.h"
 #include "platform/run_lock.h"
+#include "records/hex_writer.h"
 #include "records/patch_copy.h"
 #include "records/record_loader.h"
 #include "records/thd_bin.h"
@@ -28,6 +29,13 @@ namespace {
 constexpr int COMMAND_COUNT = 9;
 
 bool verbose() { return options & OPT_VERBOSE; }
+
+// A record file of Intel HEX records: "hex" input sets no bit of its own,
+// as "abs" and "shx" do not.
+bool hex_input()
+{
+    return !(options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW)) && !std::strcmp(input_ext, "hex");
+}
 
 // Names derived from input_path that must survive later replace_extension calls.
 struct SiblingName {
@@ -43,7 +51,7 @@ SiblingName sibling(const char *ext)
 
 int32_t list_outputs()
 {
-    if (verbose() && (options & (OPT_OUT_BIN | OPT_OUT_THX))) {
+    if (verbose() && (options & (OPT_OUT_BIN | OPT_OUT_THX | OPT_OUT_HEX))) {
         std::printf("Output %s\n", replace_extension(input_path, output_ext));
         if (options & OPT_OUT_THD)
             std::printf(" & %s", replace_extension(input_path, "thd"));
@@ -82,13 +90,14 @@ void lock_run_files()
     if ((options & OPT_IN_RAW) && info_file_writes_cfg(info_file_name))
         lock_scratch_name(CFG_FILE_NAME);
 
-    constexpr int MAX_NAMES = 6;
+    constexpr int MAX_NAMES = 8;
     SiblingName names[MAX_NAMES];
     int n = 0;
     std::snprintf(names[n++].text, sizeof names[0].text, "%s", input_path);
     if (!(options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW))) {
         names[n++] = sibling("abs");
         names[n++] = sibling("shx");
+        names[n++] = sibling("hex");
     }
     if (!(options & OPT_IN_R9500) && output_path) {
         if (options & OPT_OUT_THX)
@@ -99,6 +108,9 @@ void lock_run_files()
         if (options & OPT_OUT_BIN)
             std::snprintf(names[n++].text, sizeof names[0].text, "%s",
                           replace_extension(output_path, "bin"));
+        if (options & OPT_OUT_HEX)
+            std::snprintf(names[n++].text, sizeof names[0].text, "%s",
+                          replace_extension(output_path, "hex"));
     }
     const char *order[MAX_NAMES];
     for (int i = 0; i < n; i++) {
@@ -169,13 +181,14 @@ int32_t run_command(int number)
         return check_input_file(input_path);
     case 2:
         std::printf("\ttarvel %s ", input_path);
-        return build_image(load_records);
+        return build_image(hex_input() ? load_hex_records : load_records);
     case 3:
         return list_outputs();
     case 4:
         if (!records_input)
             return STATUS_OK;
-        return copy_with_crc(input_path, sibling("new").text);
+        return copy_with_crc(input_path, sibling("new").text,
+                             hex_input() ? RecordFormat::INTEL_HEX : RecordFormat::S_RECORDS);
     case 5: {
         if (!records_input)
             return STATUS_OK;
@@ -194,10 +207,17 @@ int32_t run_command(int number)
         print_rename(rc, fresh.text, input_path);
         return rc;
     }
-    case 7:
-        if (!outputs || !(options & OPT_OUT_THX))
+    case 7: {
+        // The record outputs: T-records, and Intel HEX beside them.
+        if (!outputs)
             return STATUS_OK;
-        return write_thx_file(output_path, image, image_block_size);
+        int32_t rc = STATUS_OK;
+        if (options & OPT_OUT_THX)
+            rc = write_thx_file(output_path, image, image_block_size);
+        if (rc == STATUS_OK && (options & OPT_OUT_HEX))
+            rc = write_hex_file(output_path, image, image_block_size);
+        return rc;
+    }
     case 8:
         if (!outputs || !(options & OPT_OUT_THD))
             return STATUS_OK;
@@ -241,7 +261,7 @@ int32_t read_arguments(int argc, const char *const *argv)
 void complete_paths()
 {
     if ((options & (OPT_IN_BIN | OPT_IN_THX)) && !(options & OPT_IN_R9500) &&
-        !(options & (OPT_OUT_BIN | OPT_OUT_THX)))
+        !(options & (OPT_OUT_BIN | OPT_OUT_THX | OPT_OUT_HEX)))
         options |= OPT_OUT_THX;
     if (input_path)
         std::snprintf(input_path + std::strlen(input_path), 5, ".%s", input_ext);

@@ -70,6 +70,8 @@ int32_t set_file_type(int letter, const char *value)
             options |= OPT_IN_RAW;
         } else if (!std::strcmp(name, "thx")) {
             options |= OPT_IN_THX;
+        } else if (!std::strcmp(name, "hex")) {
+            // Intel HEX records: a record file like abs and shx, no bit
         } else {
             std::printf("Input extension %s %s???\n", name, value);
             return ERR_INPUT_TYPE;
@@ -82,6 +84,8 @@ int32_t set_file_type(int letter, const char *value)
             options |= OPT_OUT_THX;
         else if (!std::strcmp(name, "bin"))
             options |= OPT_OUT_BIN;
+        else if (!std::strcmp(name, "hex"))
+            options |= OPT_OUT_HEX;
         else
             return ERR_OUTPUT_TYPE;
         std::memcpy(output_ext, name, sizeof output_ext);

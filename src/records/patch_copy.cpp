@@ -9,6 +9,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_names.h"
 #include "records/hex.h"
+#include "records/intel_hex.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
 #include "state.h"
@@ -96,21 +97,32 @@ int32_t copy_long_line(RecordFile *in, CopyOut *out)
     return STATUS_OK;
 }
 
+// The patch of the link record's line in the file's format.
+int32_t patch_link_record(RecordFormat format, uint8_t *line, int32_t n)
+{
+    if (format == RecordFormat::INTEL_HEX)
+        return patch_hex_record(line, n, loaded_crc);
+    return patch_s_record(line, n, loaded_crc);
+}
+
 // Numbers the record of n bytes in record_buffer as the loader did and
 // patches it when it is the link record. The decoder converts in place, so
 // it works on a copy: the line itself must be written as read.
-int32_t patch_if_link_record(DecodeState *state, int32_t n, bool *numbering, size_t *written,
-                             bool *write)
+int32_t patch_if_link_record(RecordFormat format, DecodeState *state, int32_t n, bool *numbering,
+                             size_t *written, bool *write)
 {
     int32_t before = state->count;
     std::memcpy(scratch, record_buffer, size_t(n));
-    (void)decode_record(state, scratch, n);
+    if (format == RecordFormat::INTEL_HEX)
+        (void)decode_hex_record(state, scratch, n);
+    else
+        (void)decode_record(state, scratch, n);
     if (state->count == before || state->count != link_record)
         return STATUS_OK;
     // Record numbers only grow: once the link record is behind, no record
     // can take the patch and nothing needs decoding.
     *numbering = false;
-    int32_t rc = patch_s_record(record_buffer, n, loaded_crc);
+    int32_t rc = patch_link_record(format, record_buffer, n);
     if (rc == REC_BAD_LENGTH) {
         std::printf("Record %d at the link address has no room for the CRC, Aborting\n",
                     int(state->count));
@@ -125,13 +137,14 @@ int32_t patch_if_link_record(DecodeState *state, int32_t n, bool *numbering, siz
 }
 
 // One record of n bytes in record_buffer, the link record patched.
-int32_t copy_record(DecodeState *state, int32_t n, bool *numbering, CopyOut *out)
+int32_t copy_record(RecordFormat format, DecodeState *state, int32_t n, bool *numbering,
+                    CopyOut *out)
 {
     size_t written = 0;
     bool write = true;
     int32_t status = STATUS_OK;
     if (*numbering)
-        status = patch_if_link_record(state, n, numbering, &written, &write);
+        status = patch_if_link_record(format, state, n, numbering, &written, &write);
     if (write)
         written = put_bytes(out, record_buffer, size_t(n));
     if (status == STATUS_OK && written != size_t(n))
@@ -143,6 +156,7 @@ int32_t copy_record(DecodeState *state, int32_t n, bool *numbering, CopyOut *out
 // link record may still come (records are numbered and decoded until it has).
 int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
 {
+    RecordFormat format = in->format;
     DecodeState state = {};
     bool lf_lost = false;
     for (;;) {
@@ -156,8 +170,12 @@ int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
             continue;
         }
         int32_t status = n == REC_LONG_LINE ? copy_long_line(in, out)
-                                            : copy_record(&state, n, &numbering, out);
-        if (!put_byte(out, '\n')) {
+                                            : copy_record(format, &state, n, &numbering, out);
+        // An S-record line gets its line feed back, a T-record one of its
+        // own; an Intel HEX file is copied exactly, a last line without a
+        // line feed staying without one.
+        bool lf_due = format == RecordFormat::S_RECORDS || in->line_ended;
+        if (lf_due && !put_byte(out, '\n')) {
             std::printf("Problem when adding lf\n");
             lf_lost = true;  // the copy goes on, but must not replace the input
         }
@@ -170,10 +188,11 @@ int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
 // Whether the load's plan fits the file being copied: the same file,
 // unchanged, whose link record (if any) lies in the part that needs no
 // repair.
-bool plan_fits(FILE *in)
+bool plan_fits(FILE *in, RecordFormat format)
 {
     FileIdentity now;
-    if (!copy_plan.valid || !file_identity(in, &now) || !same_identity(now, copy_plan.file))
+    if (!copy_plan.valid || copy_plan.format != format || !file_identity(in, &now) ||
+        !same_identity(now, copy_plan.file))
         return false;
     if (link_record == 0)
         return true;
@@ -215,7 +234,7 @@ int32_t copy_clean_part(CopyOut *out, const char *input_path, uint64_t *rest)
         link_end = link_at + uint64_t(n);
         if (std::fseek(pair_in, long(link_at), SEEK_SET) != 0 ||
             std::fread(record_buffer, 1, size_t(n), pair_in) != size_t(n) ||
-            patch_s_record(record_buffer, n, loaded_crc) != STATUS_OK)
+            patch_link_record(copy_plan.format, record_buffer, n) != STATUS_OK)
             return REC_NO_PLAN;
     }
     int32_t status = copy_as_bytes(out, 0, link_at, input_path);
@@ -257,7 +276,7 @@ int32_t patch_s_record(uint8_t *line, int32_t n, uint16_t crc)
     return STATUS_OK;
 }
 
-int32_t copy_with_crc(const char *input_path, const char *new_path)
+int32_t copy_with_crc(const char *input_path, const char *new_path, RecordFormat format)
 {
     if (open_file_pair(input_path, new_path) != 0)
         return STATUS_FAILED;
@@ -269,7 +288,7 @@ int32_t copy_with_crc(const char *input_path, const char *new_path)
     uint64_t rest = 0;
     bool numbering = link_record > 0;
     int32_t status = out.bytes ? STATUS_OK : ERR_NO_MEMORY;
-    if (status == STATUS_OK && plan_fits(pair_in)) {
+    if (status == STATUS_OK && plan_fits(pair_in, format)) {
         status = copy_clean_part(&out, input_path, &rest);
         if (status == REC_NO_PLAN)
             status = STATUS_OK;
@@ -281,7 +300,7 @@ int32_t copy_with_crc(const char *input_path, const char *new_path)
         std::printf("Unable to read %s to its end, Aborting\n", input_path);
         status = ERR_READ_SHORT;
     }
-    if (status == STATUS_OK && record_file_start(&in, pair_in, rest) != STATUS_OK)
+    if (status == STATUS_OK && record_file_start(&in, pair_in, rest, format) != STATUS_OK)
         status = ERR_NO_MEMORY;
     if (status == ERR_NO_MEMORY)
         std::printf("Memory allocation problem\n");

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "records/record_reader.h"
+
 // Copies input_path to new_path record by record, patching loaded_crc into
 // the record whose number (as load_records numbers them) is link_record.
 // S-record lines keep their bytes and line end, a last line without a line
@@ -12,8 +14,11 @@
 // (a write, the flush or the close failed, or the link record cannot take
 // the CRC; each with a message), ERR_READ_SHORT (reading the input failed)
 // or ERR_NO_MEMORY (no room for the read and write buffers).
-// On failure new_path is left incomplete and input_path untouched.
-[[nodiscard]] int32_t copy_with_crc(const char *input_path, const char *new_path);
+// On failure new_path is left incomplete and input_path untouched. An
+// Intel HEX file (format INTEL_HEX) is copied exactly as it is, but for the
+// four CRC characters and the two checksum characters of its link record.
+[[nodiscard]] int32_t copy_with_crc(const char *input_path, const char *new_path,
+                                    RecordFormat format = RecordFormat::S_RECORDS);
 
 // Writes crc as four hex characters over the first two data bytes of the
 // S1, S2 or S3 line of n bytes and corrects its checksum; all other bytes

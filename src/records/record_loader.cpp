@@ -6,6 +6,7 @@
 
 #include "module/loader_input.h"
 #include "module/module_format.h"
+#include "records/intel_hex.h"
 #include "records/record_reader.h"
 #include "state.h"
 #include "status.h"
@@ -32,16 +33,33 @@ void note_unit(CleanPart *part, bool needs_no_repair, uint64_t unit_end)
         part->clean = false;
 }
 
-}  // namespace
+// Decodes the record of n bytes in record_buffer in the file's format.
+int32_t decode_in_format(RecordFormat format, DecodeState *state, int32_t n)
+{
+    if (format == RecordFormat::INTEL_HEX)
+        return decode_hex_record(state, record_buffer, n);
+    return decode_record(state, record_buffer, n);
+}
 
-int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+// The copy writes an Intel HEX file exactly as it is; an S-record file it
+// gives a line feed after a T-record and after a last line without one.
+bool copied_as_read(RecordFormat format, bool line_ended)
+{
+    if (format == RecordFormat::INTEL_HEX)
+        return true;
+    return record_buffer[0] == 'S' && line_ended;
+}
+
+// Both loaders: only the records differ.
+int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, uint32_t block,
+                         RecordFormat format)
 {
     copy_plan = CopyPlan{};
     FILE *f;
     if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
         return rc;
     RecordFile reader;
-    if (record_file_start(&reader, f) != STATUS_OK) {
+    if (record_file_start(&reader, f, 0, format) != STATUS_OK) {
         std::fclose(f);
         return ERR_NO_MEMORY;
     }
@@ -59,19 +77,19 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
         if (n == REC_LONG_LINE) {
             while (read_line_part(&reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
             }
-            note_unit(&clean, reader.line_ended, record_file_offset(&reader));
+            note_unit(&clean, format == RecordFormat::INTEL_HEX || reader.line_ended,
+                      record_file_offset(&reader));
             continue;
         }
         if (is_stray_byte(n)) {
             note_unit(&clean, true, record_file_offset(&reader));
             continue;
         }
-        // The copy adds a line feed after a T-record.
-        note_unit(&clean, record_buffer[0] == 'S' && reader.line_ended, record_file_offset(&reader));
-        int32_t rc = decode_record(&state, record_buffer, n);
+        note_unit(&clean, copied_as_read(format, reader.line_ended), record_file_offset(&reader));
+        int32_t rc = decode_in_format(format, &state, n);
         if (rc == REC_END)
             break;
-        if (rc != 0 || !is_data_record(record_buffer))
+        if (rc != 0 || !state.data_record)
             continue;
 
         uint32_t offset = state.address - link_address;
@@ -97,10 +115,23 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
         status = ERR_READ_SHORT;
     record_file_stop(&reader);
     copy_plan.clean_end = clean.end;
+    copy_plan.format = format;
     copy_plan.valid = status == STATUS_OK && file_identity(f, &copy_plan.file);
     std::fclose(f);
 
     loaded_bytes = total;
     fill_summary(image, block);
     return status;
+}
+
+}  // namespace
+
+int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+{
+    return load_record_file(path, image, capacity, block, RecordFormat::S_RECORDS);
+}
+
+int32_t load_hex_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+{
+    return load_record_file(path, image, capacity, block, RecordFormat::INTEL_HEX);
 }

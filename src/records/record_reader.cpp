@@ -48,8 +48,9 @@ size_t take_bytes(RecordFile *reader, uint8_t *out, size_t n)
 
 }  // namespace
 
-int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at)
+int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at, RecordFormat format)
 {
+    reader->format = format;
     reader->file = file;
     reader->at = 0;
     reader->end = 0;
@@ -105,6 +106,13 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
     if (!have_byte(reader))
         return 0;
     uint8_t c = reader->block[reader->at++];
+    if (reader->format == RecordFormat::INTEL_HEX) {
+        if (c != ':')
+            return rec_no_record(c);
+        buffer[0] = ':';
+        int32_t n = read_line_part(reader, buffer + 1, size - 1);
+        return n == REC_LONG_LINE ? n : n + 1;
+    }
     if (c == 'S') {
         buffer[0] = 'S';
         int32_t n = read_line_part(reader, buffer + 1, size - 1);
@@ -126,7 +134,9 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
 
 bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0); }
 
-uint8_t record_checksum(const uint8_t *bytes, int32_t n)
+uint8_t record_checksum(const uint8_t *bytes, int32_t n) { return uint8_t(0xFF - byte_sum(bytes, n)); }
+
+uint8_t byte_sum(const uint8_t *bytes, int32_t n)
 {
     // Eight bytes at a time, each lane of a 64-bit word summed modulo 256
     // on its own: the sum of the lanes is the sum of the bytes modulo 256.
@@ -144,7 +154,7 @@ uint8_t record_checksum(const uint8_t *bytes, int32_t n)
         sum += uint32_t(lanes & 0xFF);
     for (; i < n; i++)
         sum += bytes[i];
-    return uint8_t(0xFF - (sum & 0xFF));
+    return uint8_t(sum);
 }
 
 int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
@@ -176,6 +186,7 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
         return REC_BAD_SUM;
 
     state->length = 0;
+    state->data_record = false;
     uint8_t type = buffer[1];
     if (type < '0' || type > '9')
         return rec_bad_type(type);
@@ -188,6 +199,7 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
         if (!count_holds_address(count, width))
             return REC_BAD_LENGTH;
         state->count++;
+        state->data_record = true;
         state->length = count - width - 1;
         state->address = 0;
         for (int32_t i = 0; i < width; i++)

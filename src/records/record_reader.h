@@ -29,7 +29,14 @@ struct DecodeState {
     uint32_t address;     // address of the last data record
     const uint8_t *data;  // first data byte of the last data record
     int32_t length;       // data bytes of the last accepted record, 0 if no data
+    bool data_record;     // the last accepted record was a data record
+    uint32_t base;        // Intel HEX: the base address of the records that follow
 };
+
+// The two families of record files. S-record files ("abs", "shx", "thx")
+// hold S-record lines and T-records; Intel HEX files ("hex") hold ":" lines.
+// Any other byte where a record would start is a stray byte.
+enum class RecordFormat { S_RECORDS, INTEL_HEX };
 
 // Longest T-record: lead, type, count and 255 bytes. The buffer given to
 // read_record must hold at least this much.
@@ -47,13 +54,15 @@ struct RecordFile {
     size_t at;        // next byte of the block to take
     size_t end;       // bytes in the block
     uint64_t base;    // offset in the file of the block's first byte
-    bool line_ended;  // the last S-record line or line part ended at a line feed
+    bool line_ended;  // the last record line or line part ended at a line feed
+    RecordFormat format;
 };
 
 // Starts reading file, whose next byte is at offset at (0 for a file not
 // read from yet). Returns 0, or ERR_NO_MEMORY when the block cannot be
 // allocated.
-[[nodiscard]] int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at = 0);
+[[nodiscard]] int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at = 0,
+                                        RecordFormat format = RecordFormat::S_RECORDS);
 
 // Offset in the file of the next byte read_record takes.
 inline uint64_t record_file_offset(const RecordFile *reader) { return reader->base + reader->at; }
@@ -62,13 +71,17 @@ inline uint64_t record_file_offset(const RecordFile *reader) { return reader->ba
 void record_file_stop(RecordFile *reader);
 
 // Reads the next record into buffer (size bytes, at least T_RECORD_MAX).
-// Returns 0 at the end of the file; for an S-record the number of bytes of
-// its line without the line feed (a CR before it is kept, and so is any other
+// Returns 0 at the end of the file; for an S-record (or an Intel HEX
+// record) the number of bytes of its line without the line feed (a CR before it is kept, and so is any other
 // byte, NUL included); for a T-record the bytes read, count + 3 unless the
 // file ended first; rec_no_record(byte) for a byte that starts neither
 // record (the byte is taken); REC_LONG_LINE for an S-record line longer
 // than size. After REC_LONG_LINE the buffer holds the first size bytes of the
 // line; read_line_part takes the rest of it.
+//
+// The byte sum of a record: its checksum is the complement of it (ones' for
+// S-records and T-records, two's for Intel HEX), taken to 8 bits.
+uint8_t byte_sum(const uint8_t *bytes, int32_t n);
 [[nodiscard]] int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size);
 
 // Continues a line after REC_LONG_LINE: puts its next bytes into buffer and
@@ -94,5 +107,3 @@ uint8_t record_checksum(const uint8_t *bytes, int32_t n);
 // does not match.
 [[nodiscard]] int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n);
 
-// True when the record that decode_record has just accepted is a data record.
-inline bool is_data_record(const uint8_t *buffer) { return buffer[1] >= '1' && buffer[1] <= '3'; }

@@ -23,7 +23,7 @@ set -euo pipefail
 
 # The whole-program suites, as a GoogleTest filter. Add new suites here; a
 # pattern that matches no test does no harm. TARVEL_PROGRAM_TESTS overrides.
-PROGRAM_TESTS=${TARVEL_PROGRAM_TESTS:-Program*:RecordJob*:EntriesProgram*:RealFiles*:DirectoryInput*:WriteFaults*:ConcurrentRuns*:PlantedLinks*}
+PROGRAM_TESTS=${TARVEL_PROGRAM_TESTS:-Program*:RecordJob*:EntriesProgram*:RealFiles*:DirectoryInput*:WriteFaults*:ConcurrentRuns*:PlantedLinks*:IntelHexFiles*}
 # Kills at every system call test the host's file system, which is the same
 # under emulation; under qemu they would kill the emulator's own calls.
 NATIVE_ONLY_TESTS=Crash*

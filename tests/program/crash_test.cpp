@@ -32,6 +32,9 @@ struct CrashJob {
     // run removes before it makes the new one, and generic.tmp, the tool's
     // scratch file.
     std::vector<std::string> may_vanish;
+    // Contents a file may also hold between two steps that both replace it
+    // (patched in place, then replaced by the written output).
+    Files between = {};
 };
 
 struct CallPoint {
@@ -118,10 +121,14 @@ void kill_at_every_call(const CrashJob &job)
             }
             bool old_content = was != job.inputs.end() && is->second == was->second;
             // A .bak file may already hold the old input.
-            bool old_input = may_vanish && name.size() > 4 &&
-                             job.inputs.count(name.substr(0, name.size() - 4) + ".abs") &&
-                             is->second == job.inputs.at(name.substr(0, name.size() - 4) + ".abs");
-            EXPECT_TRUE(old_content || old_input || is->second == complete ||
+            bool old_input = false;
+            for (const char *ext : {".abs", ".hex"}) {
+                std::string input = name.substr(0, name.size() - 4) + ext;
+                old_input = old_input || (may_vanish && name.size() > 4 && job.inputs.count(input) &&
+                                          is->second == job.inputs.at(input));
+            }
+            bool between = job.between.count(name) && is->second == job.between.at(name);
+            EXPECT_TRUE(old_content || old_input || between || is->second == complete ||
                         (may_vanish && is->second.empty()))
                 << at << ": " << name << " is damaged";
         }
@@ -189,6 +196,22 @@ TEST_F(Crash, SerialNumberStampedIntoARawFile)
                          {"info.txt", "name=Raw data\ntype=0x24\nSNBR=+\nCFG=PORT1 MODE2 3\n"}},
                         {"-m=data", "-i=raw", "-f=info.txt", "-o=bin"},
                         {"generic.tmp"}});
+}
+
+TEST_F(Crash, CrcPatchOfAnIntelHexFileAndItsOwnOutput)
+{
+    Bytes text = ihex_file(read_file(std::string(TARVEL_EXAMPLES) + "/modu.bin"), 0x8000, 32);
+    kill_at_every_call({"set CRC, Intel HEX", {{"modu.hex", text}}, {"-m=modu", "-i=hex", "-l=8000"},
+                        {"modu.bak"}});
+    // The file as the patch leaves it, before the written output replaces it.
+    TempDir patch_only;
+    write_file(patch_only.file("modu.hex"), text);
+    ASSERT_EQ(run_tarvel(patch_only.path(), {"-m=modu", "-i=hex", "-l=8000"}).exit_code, 0);
+    kill_at_every_call({"Intel HEX in place",
+                        {{"modu.hex", text}, {"modu.bak", "the backup of an earlier run"}},
+                        {"-m=modu", "-i=hex", "-l=8000", "-o=hex"},
+                        {"modu.bak"},
+                        {{"modu.hex", read_file(patch_only.file("modu.hex"))}}});
 }
 
 TEST_F(Crash, ThxInputRewrittenAsItsOwnOutput)

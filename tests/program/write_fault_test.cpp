@@ -106,3 +106,13 @@ TEST(WriteFaults, RecordFileRewrittenWithItsCrc)
     ASSERT_GT(text.size(), 3 * 16384u);
     run_at_every_limit({"abs main job", {{"modu.abs", text}}, {"-m=modu", "-l=8000"}, "modu.abs"});
 }
+
+TEST(WriteFaults, CrcPatchedIntoAnIntelHexFile)
+{
+    Bytes text = ihex_file(test_module(24000), 0x8000, 32, "\r\n");
+    ASSERT_GT(text.size(), 3 * 16384u);
+    run_at_every_limit({"hex main job", {{"modu.hex", text}}, {"-m=modu", "-i=hex", "-l=8000"}, "modu.hex"});
+    // Patched in place, then replaced by the tool's own Intel HEX output.
+    run_at_every_limit({"hex in place", {{"modu.hex", text}, {"modu.bak", "old bak"}},
+                        {"-m=modu", "-i=hex", "-l=8000", "-o=hex"}, "modu.hex"});
+}

@@ -52,14 +52,15 @@ protected:
     int32_t copy_once(const Bytes &text, bool with_plan)
     {
         std::vector<uint8_t> image(text.size() + 1100, 0xFF);
-        EXPECT_EQ(load_records(dir.file("in.abs").c_str(), image.data(), uint32_t(image.size() - 32),
-                               uint32_t(image.size())),
+        auto load = format == RecordFormat::INTEL_HEX ? load_hex_records : load_records;
+        EXPECT_EQ(load(dir.file("in.abs").c_str(), image.data(), uint32_t(image.size() - 32),
+                       uint32_t(image.size())),
                   0);
         if (!with_plan)
             copy_plan.valid = false;
         loaded_crc = 0xF7C2;  // as command 2 sets it for the whole module
         StdoutCapture capture;
-        int32_t rc = copy_with_crc(dir.file("in.abs").c_str(), dir.file("in.new").c_str());
+        int32_t rc = copy_with_crc(dir.file("in.abs").c_str(), dir.file("in.new").c_str(), format);
         out = capture.stop();
         return rc;
     }
@@ -67,6 +68,7 @@ protected:
     Bytes copied() const { return read_file(dir.file("in.new")); }
 
     std::string out;
+    RecordFormat format = RecordFormat::S_RECORDS;
 };
 
 const std::string HEADER = s_record('0', 0, 2, "HDR");
@@ -291,4 +293,38 @@ TEST_F(PatchCopy, RecordsAcrossBlockBoundaries)
         EXPECT_EQ(copied(), patched_line() + "\n" + filler(RECORD_BLOCK - before) + t3 + "\n" + last + "\n")
             << before;
     }
+}
+
+// Intel HEX files are copied exactly: every byte but the link record's
+// four CRC and two checksum characters, a last line without a line feed,
+// stray bytes and what follows the end-of-file record included.
+TEST_F(PatchCopy, IntelHexFilesAreCopiedExactly)
+{
+    format = RecordFormat::INTEL_HEX;
+    const Bytes module = small_module(), with_crc = module_with_crc();
+    const std::string base = ihex_linear_base(0x8000);
+    const std::string link = ihex_record(0, 0x8000, module.substr(0, 32));
+    const std::string patched = ihex_record(0, 0x8000, with_crc.substr(0, 32));
+    const std::string rest = ihex_record(0, 0x8020, module.substr(32));
+    for (std::string eol : {"\n", "\r\n"}) {
+        std::string before = base + eol + link + eol + rest + eol + IHEX_END;  // no line end at the end
+        ASSERT_EQ(copy(before), 0);
+        EXPECT_EQ(copied(), base + eol + patched + eol + rest + eol + IHEX_END);
+    }
+    // Stray bytes, an S-record line (stray bytes too, in an Intel HEX file)
+    // and records after the end of file go through as they are.
+    std::string odd = "\n\x1A" + base + "\n" + s_data('1', 0x8000, "ab") + "\n" + link + "\n" + rest +
+                      "\n" + IHEX_END + "\n" + ihex_record(0, 0x8000, "zz") + "\n";
+    ASSERT_EQ(copy(odd), 0);
+    std::string expected = odd;
+    expected.replace(expected.find(link), link.size(), patched);
+    EXPECT_EQ(copied(), expected);
+}
+
+TEST_F(PatchCopy, AnIntelHexLinkRecordWithoutRoomIsRefused)
+{
+    format = RecordFormat::INTEL_HEX;
+    std::string text = ihex_linear_base(0x8000) + "\n" + ihex_record(0, 0x8000, "a") + "\n" + IHEX_END + "\n";
+    EXPECT_EQ(copy(text), ERR_WRITE_SHORT);
+    EXPECT_EQ(out, "Record 1 at the link address has no room for the CRC, Aborting\n");
 }

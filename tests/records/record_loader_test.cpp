@@ -27,6 +27,14 @@ protected:
                             uint32_t(block.size()));
     }
 
+    int32_t load_hex(const Bytes &content, uint32_t capacity = 1028)
+    {
+        write_file(dir.file("in.hex"), content);
+        block = std::vector<uint8_t>(capacity + 32, 0xFF);
+        return load_hex_records(dir.file("in.hex").c_str(), block.data(), capacity,
+                                uint32_t(block.size()));
+    }
+
     Bytes image(size_t from, size_t n) const { return Bytes(block.begin() + from, block.begin() + from + n); }
 
     std::vector<uint8_t> block;
@@ -186,4 +194,55 @@ TEST_F(RecordLoader, FilesThatCannotBeRead)
     EXPECT_EQ(load_records(dir.file("missing.abs").c_str(), block.data(), 1028, 1060), ENOENT);
     // A directory opens but cannot be read: not a silent partial load.
     EXPECT_EQ(load_records(dir.path().c_str(), block.data(), 1028, 1060), ERR_READ_SHORT);
+}
+
+TEST_F(RecordLoader, IntelHexRecordsGoToBasePlusAddress)
+{
+    // The link record is split from its 04 record by other records; only
+    // data records take numbers; nothing after the end of file is read.
+    link_address = 0x18000;
+    std::string text = ihex_linear_base(0x10000) + "\n" + ihex_record(0, 0x8010, Bytes(4, 'b')) +
+                       "\n" + ihex_record(0x05, 0, hex_bytes("00 01 80 00")) + "\n" +
+                       ihex_record(0, 0x8000, Bytes(16, 'a')) + "\r\n" + IHEX_END + "\n" +
+                       ihex_record(0, 0x8000, Bytes(16, 'z')) + "\n";
+    ASSERT_EQ(load_hex(text), 0);
+    EXPECT_EQ(image(0, 21), Bytes(16, 'a') + Bytes(4, 'b') + "\xFF");
+    EXPECT_EQ(link_record, 2);
+    EXPECT_EQ(loaded_bytes, 20u);
+
+    // Extended segment addresses; and a file with no base record at all.
+    init_state();
+    link_address = 0x1FFF0;
+    ASSERT_EQ(load_hex(ihex_record(0x02, 0, hex_bytes("10 00")) + "\n" +
+                       ihex_record(0, 0xFFF0, Bytes(16, 'c')) + "\n" +
+                       ihex_record(0x02, 0, hex_bytes("20 00")) + "\n" +
+                       ihex_record(0, 0x0000, Bytes(8, 'd')) + "\n"),
+              0);
+    EXPECT_EQ(image(0, 24), Bytes(16, 'c') + Bytes(8, 'd'));
+    EXPECT_EQ(link_record, 1);
+    init_state();
+    link_address = 0x100;
+    ASSERT_EQ(load_hex(ihex_record(0, 0x100, "xy")), 0);  // and no line end
+    EXPECT_EQ(image(0, 2), "xy");
+    EXPECT_EQ(link_record, 1);
+}
+
+TEST_F(RecordLoader, BadIntelHexRecordsAreSkipped)
+{
+    link_address = 0x8000;
+    std::string wrong_sum = ihex_record(0, 0x8000, "bad!");
+    wrong_sum[wrong_sum.size() - 1] ^= 1;
+    std::string text = wrong_sum + "\n" + ihex_record(0x07, 0x8000, "type") + "\n" +
+                       ihex_record(0, 0x8000, "long") + "00\n" +     // a count that disagrees
+                       s_data('1', 0x8000, "srec") + "\n" +          // stray bytes here
+                       ihex_record(0, 0x8004, "good") + "\n";
+    ASSERT_EQ(load_hex(text), 0);
+    EXPECT_EQ(image(0, 8), Bytes(4, '\xFF') + "good");
+    EXPECT_EQ(link_record, 0);  // nothing that decoded starts at the link address
+
+    // A link address inside a record: that record lies below it.
+    init_state();
+    link_address = 0x8010;
+    EXPECT_EQ(load_hex(ihex_record(0, 0x8000, Bytes(32, 'e')) + "\n"), ERR_IMAGE_FIT);
+    EXPECT_EQ(link_record, 0);
 }

@@ -130,6 +130,20 @@ else
   echo "note: examples/modu.abs is not there; the S-record runs are skipped"
 fi
 
+# Intel HEX: the CRC set in place twice in a row, then written as Intel HEX
+# over the input, and a module file converted to Intel HEX.
+fresh
+srec_cat "$examples/modu.bin" -binary -offset 0x1FFF0 -o "$scratch/modu.hex" -intel \
+  -line-termination=crlf 2> /dev/null || cp "$examples/modu.abs" "$scratch/modu.hex"
+put "$scratch/modu.hex" sub/modu.hex
+run "hex, first run" -m=sub{/}modu -i=hex -l=1FFF0 -v
+expect_exit "hex, first run" 0
+run "hex, second run" -m=sub{/}modu -i=hex -l=1FFF0 -v
+run "hex in place as hex output" -m=sub{/}modu -i=hex -l=1FFF0 -o=hex -d -v
+put "$examples/modu.bin" plain.bin
+run "bin to hex" -m=plain -i=bin -o=hex -l=8000 -v
+expect_exit "bin to hex" 0
+
 # A module file: bin and thd outputs written twice (the second time over
 # the files of the first), then thx output.
 fresh

@@ -1,0 +1,132 @@
+// Intel HEX records: decoding a line, and patching the module CRC into one.
+#include "records/intel_hex.h"
+
+#include <array>
+#include <cstddef>
+
+#include "byte_order.h"
+#include "records/hex.h"
+#include "status.h"
+
+namespace {
+
+// Bytes of a record besides its data: count, two address bytes, type, checksum.
+constexpr int32_t HEX_FIXED_BYTES = 5;
+constexpr int32_t HEX_DATA_AT = 4;  // first data byte, counted from the count byte
+
+constexpr uint8_t TYPE_DATA = 0x00;
+constexpr uint8_t TYPE_END = 0x01;
+constexpr uint8_t TYPE_SEGMENT_BASE = 0x02;
+constexpr uint8_t TYPE_SEGMENT_START = 0x03;
+constexpr uint8_t TYPE_LINEAR_BASE = 0x04;
+constexpr uint8_t TYPE_LINEAR_START = 0x05;
+
+// Value of every byte as a hex digit of either case, or NOT_HEX.
+constexpr uint8_t NOT_HEX = 0xFF;
+
+constexpr std::array<uint8_t, 256> make_digit_values()
+{
+    std::array<uint8_t, 256> v{};
+    for (auto &d : v)
+        d = NOT_HEX;
+    for (int c = '0'; c <= '9'; c++)
+        v[std::size_t(c)] = uint8_t(c - '0');
+    for (int c = 'A'; c <= 'F'; c++)
+        v[std::size_t(c)] = uint8_t(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; c++)
+        v[std::size_t(c)] = uint8_t(c - 'a' + 10);
+    return v;
+}
+
+constexpr std::array<uint8_t, 256> digit_values = make_digit_values();
+
+// The characters after the lead, without a CR at the end.
+int32_t text_length(const uint8_t *line, int32_t n)
+{
+    int32_t chars = n - 1;
+    if (chars > 0 && line[n - 1] == '\r')
+        chars--;
+    return chars;
+}
+
+}  // namespace
+
+int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n)
+{
+    if (n < 1 || buffer[0] != ':')
+        return rec_bad_lead(n < 1 ? 0 : buffer[0]);
+    int32_t chars = text_length(buffer, n);
+    if (chars < 2 * HEX_FIXED_BYTES || chars % 2 != 0)
+        return REC_BAD_LENGTH;
+    // Byte k is written at position 1 + k after characters 1 + 2k and 2 + 2k
+    // are read: the conversion never overwrites a character still to come.
+    int32_t bytes = chars / 2;
+    for (int32_t k = 0; k < bytes; k++) {
+        uint8_t hi = digit_values[buffer[1 + 2 * k]], lo = digit_values[buffer[2 + 2 * k]];
+        if (hi == NOT_HEX || lo == NOT_HEX)
+            return REC_BAD_HEX;
+        buffer[1 + k] = uint8_t(hi << 4 | lo);
+    }
+    const uint8_t *b = buffer + 1;
+    int32_t count = b[0];
+    if (bytes != HEX_FIXED_BYTES + count)
+        return REC_BAD_LENGTH;
+    if (byte_sum(b, bytes) != 0)
+        return REC_BAD_SUM;
+
+    state->length = 0;
+    state->data_record = false;
+    const uint8_t *value = b + HEX_DATA_AT;
+    switch (b[3]) {
+    case TYPE_DATA:
+        state->count++;
+        state->data_record = true;
+        state->address = state->base + get_be16(b + 1);
+        state->data = value;
+        state->length = count;
+        return STATUS_OK;
+    case TYPE_END:
+        return REC_END;
+    case TYPE_SEGMENT_BASE:
+    case TYPE_LINEAR_BASE:
+        if (count != 2)
+            return REC_BAD_LENGTH;
+        state->base = b[3] == TYPE_SEGMENT_BASE ? uint32_t(get_be16(value)) << 4
+                                                : uint32_t(get_be16(value)) << 16;
+        return STATUS_OK;
+    case TYPE_SEGMENT_START:
+    case TYPE_LINEAR_START:
+        return count == 4 ? STATUS_OK : REC_BAD_LENGTH;
+    default:
+        return rec_bad_type(b[3]);
+    }
+}
+
+int32_t patch_hex_record(uint8_t *line, int32_t n, uint16_t crc)
+{
+    if (n < 1 || line[0] != ':')
+        return REC_BAD_LENGTH;
+    int32_t chars = text_length(line, n);
+    if (chars < 2 * HEX_FIXED_BYTES)
+        return REC_BAD_LENGTH;
+    // The record as bytes, checked as the decoder checks it.
+    uint8_t b[HEX_FIXED_BYTES + 255];
+    int32_t bytes = chars / 2;
+    if (chars % 2 != 0 || bytes > int32_t(sizeof b))
+        return REC_BAD_LENGTH;
+    for (int32_t k = 0; k < bytes; k++) {
+        uint8_t hi = digit_values[line[1 + 2 * k]], lo = digit_values[line[2 + 2 * k]];
+        if (hi == NOT_HEX || lo == NOT_HEX)
+            return REC_BAD_LENGTH;
+        b[k] = uint8_t(hi << 4 | lo);
+    }
+    int32_t count = b[0];
+    if (bytes != HEX_FIXED_BYTES + count || b[3] != TYPE_DATA || count < 2)
+        return REC_BAD_LENGTH;
+
+    put_be16(b + HEX_DATA_AT, crc);
+    word_to_hex(crc, reinterpret_cast<char *>(line + 1 + 2 * HEX_DATA_AT));
+    int32_t sum_at = HEX_DATA_AT + count;
+    byte_to_hex(uint8_t(-byte_sum(b, sum_at)), reinterpret_cast<char *>(line + 1 + 2 * sum_at));
+    return STATUS_OK;
+}

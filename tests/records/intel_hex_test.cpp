@@ -1,0 +1,142 @@
+// Decoding Intel HEX lines and patching the CRC into one.
+#include "records/intel_hex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "builders.h"
+#include "status.h"
+#include "test_support.h"
+
+namespace {
+
+// Decodes a copy of line in a heap block of exactly its size, so that the
+// sanitizer catches any read beyond the bytes given. The block lives until
+// the next call: state.data points into it.
+int32_t decode(DecodeState *state, const std::string &line)
+{
+    static std::unique_ptr<uint8_t[]> exact;
+    exact.reset(new uint8_t[line.size() + (line.empty() ? 1 : 0)]);
+    std::memcpy(exact.get(), line.data(), line.size());
+    return decode_hex_record(state, exact.get(), int32_t(line.size()));
+}
+
+int32_t patch(std::string *line, uint16_t crc)
+{
+    return patch_hex_record(reinterpret_cast<uint8_t *>(line->data()), int32_t(line->size()), crc);
+}
+
+}  // namespace
+
+TEST(IntelHexRecord, DataRecordsGoToBasePlusAddress)
+{
+    DecodeState state = {};
+    ASSERT_EQ(decode(&state, ihex_record(0x00, 0x8000, "abc")), STATUS_OK);
+    EXPECT_TRUE(state.data_record);
+    EXPECT_EQ(state.address, 0x8000u);
+    EXPECT_EQ(state.length, 3);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(state.data), 3), "abc");
+    EXPECT_EQ(state.count, 1);
+
+    // 04 sets the upper 16 bits, 02 a segment base of value x 16; both stay
+    // for the records that follow.
+    ASSERT_EQ(decode(&state, ihex_linear_base(0x12340000)), STATUS_OK);
+    EXPECT_FALSE(state.data_record);
+    ASSERT_EQ(decode(&state, ihex_record(0x00, 0x0010, "x")), STATUS_OK);
+    EXPECT_EQ(state.address, 0x12340010u);
+    ASSERT_EQ(decode(&state, ihex_record(0x02, 0, hex_bytes("10 00"))), STATUS_OK);
+    ASSERT_EQ(decode(&state, ihex_record(0x00, 0xFFF0, "y")), STATUS_OK);
+    EXPECT_EQ(state.address, 0x1FFF0u);
+    EXPECT_EQ(state.count, 3);
+
+    // Start addresses are accepted and load nothing; end of file ends.
+    EXPECT_EQ(decode(&state, ihex_record(0x03, 0, hex_bytes("10 00 FF F0"))), STATUS_OK);
+    EXPECT_EQ(decode(&state, ihex_record(0x05, 0, hex_bytes("00 00 80 00"))), STATUS_OK);
+    EXPECT_FALSE(state.data_record);
+    EXPECT_EQ(decode(&state, IHEX_END), REC_END);
+    EXPECT_EQ(state.count, 3);
+}
+
+TEST(IntelHexRecord, LineEndsAndCase)
+{
+    DecodeState state = {};
+    std::string line = ihex_record(0x00, 0x0100, hex_bytes("AB CD EF"));
+    EXPECT_EQ(decode(&state, line + "\r"), STATUS_OK);  // a CR LF line
+    std::string lower = line;
+    for (char &c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(decode(&state, lower), STATUS_OK);
+    EXPECT_EQ(state.address, 0x100u);
+    EXPECT_EQ(state.data[2], 0xEF);
+}
+
+TEST(IntelHexRecord, BadRecordsAreRejectedAndTakeNoNumber)
+{
+    std::string good = ihex_record(0x00, 0x8000, "abcd");
+    std::string wrong_sum = good;
+    wrong_sum.back() = wrong_sum.back() == '0' ? '1' : '0';
+    std::string not_hex = good;
+    not_hex[12] = 'G';
+    std::string count_says_more = ihex_record(0x00, 0x8000, "abcd");
+    count_says_more[2] = '5';  // count 05 with four data bytes (and its checksum no longer fits either)
+    struct Row {
+        std::string line;
+        int32_t rc;
+    } rows[] = {
+        {wrong_sum, REC_BAD_SUM},
+        {not_hex, REC_BAD_HEX},
+        {good + " ", REC_BAD_LENGTH},            // something after the checksum
+        {good.substr(0, good.size() - 1), REC_BAD_LENGTH},
+        {count_says_more, REC_BAD_LENGTH},
+        {":", REC_BAD_LENGTH},
+        {"", rec_bad_lead(0)},
+        {ihex_record(0x06, 0, "z"), rec_bad_type(0x06)},
+        {ihex_record(0x04, 0, "z"), REC_BAD_LENGTH},     // a base of one byte
+        {ihex_record(0x05, 0, "zz"), REC_BAD_LENGTH},
+    };
+    for (const Row &row : rows) {
+        DecodeState state = {};
+        EXPECT_EQ(decode(&state, row.line), row.rc) << row.line;
+        EXPECT_EQ(state.count, 0) << row.line;
+        EXPECT_EQ(state.base, 0u) << row.line;
+    }
+}
+
+TEST(IntelHexRecord, EveryPrefixOfARecordIsSafe)
+{
+    std::string line = ihex_record(0x00, 0x1234, Bytes(200, '\x5A'));
+    for (size_t n = 0; n <= line.size(); n++) {
+        DecodeState state = {};
+        int32_t rc = decode(&state, line.substr(0, n));
+        EXPECT_EQ(rc == STATUS_OK, n == line.size()) << n;
+    }
+}
+
+TEST(IntelHexRecord, ThePatchChangesFourCrcAndTwoChecksumCharacters)
+{
+    std::string line = ihex_record(0x00, 0x8000, hex_bytes("FF FF 7F FF 87 CD F0 0F"));
+    ASSERT_EQ(line, ":08800000FFFF7FFF87CDF00FA9");
+    ASSERT_EQ(patch(&line, 0x3DBB), STATUS_OK);
+    EXPECT_EQ(line, ihex_record(0x00, 0x8000, hex_bytes("3D BB 7F FF 87 CD F0 0F")));
+    // FF FF become 3D BB: the byte sum falls by 0x106, the checksum rises by 06.
+    EXPECT_EQ(line, ":088000003DBB7FFF87CDF00FAF");
+
+    // The CR and the case of the other characters stay.
+    std::string crlf = ihex_record(0x00, 0x8000, hex_bytes("12 34 AB")) + "\r";
+    crlf[13] = 'a';
+    ASSERT_EQ(patch(&crlf, 0xA005), STATUS_OK);
+    std::string expected = ihex_record(0x00, 0x8000, hex_bytes("A0 05 AB")) + "\r";
+    expected[13] = 'a';
+    EXPECT_EQ(crlf, expected);
+
+    // No room for the CRC, or no data record: nothing changes.
+    for (std::string refused : {ihex_record(0x00, 0x8000, "a"), ihex_record(0x00, 0x8000, ""),
+                                ihex_linear_base(0x10000), std::string(":0")}) {
+        std::string before = refused;
+        EXPECT_EQ(patch(&refused, 0x1234), REC_BAD_LENGTH) << before;
+        EXPECT_EQ(refused, before);
+    }
+}
