@@ -86,10 +86,11 @@ constexpr CrcKernel kernels[] = {
 // static would tie the tool to the C++ run-time library).
 std::atomic<const CrcKernel *> chosen_kernel{nullptr};
 
-// Below this many bytes the table path takes a few microseconds, less than
-// asking the processor which kernels it can run (in a virtual machine each
-// question is a trip to the hypervisor): a run on a small module never asks.
-constexpr size_t KERNEL_THRESHOLD = 8192;
+// Below this many bytes the table path takes less time than asking the
+// processor which kernels it can run (some 30 microseconds in a virtual
+// machine, where each question is a trip to the hypervisor): a run on a
+// small module never asks.
+constexpr size_t KERNEL_THRESHOLD = 128 * 1024;
 
 uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
 {

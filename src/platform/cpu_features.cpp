@@ -25,9 +25,14 @@ constexpr unsigned XCR0_AVX512_STATE = 0xE0; // opmask and the upper ZMM registe
 
 unsigned ask_processor()
 {
+    // Three questions at most (each takes some 10 microseconds in a
+    // virtual machine): the highest leaf, leaf 1, leaf 7.
     unsigned a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d))
+    __cpuid(0, a, b, c, d);
+    const unsigned highest = a;
+    if (highest < 1)
         return 0;
+    __cpuid(1, a, b, c, d);
     const unsigned leaf1_ecx = c;
     unsigned f = 0;
     if (leaf1_ecx & LEAF1_ECX_SSSE3)
@@ -42,8 +47,9 @@ unsigned ask_processor()
     __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
     if ((xcr0_low & XCR0_AVX_STATE) != XCR0_AVX_STATE)
         return f;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d))
+    if (highest < 7)
         return f;
+    __cpuid_count(7, 0, a, b, c, d);
     bool vpclmul = (f & CPU_PCLMUL) && (c & LEAF7_ECX_VPCLMUL);
     if (b & LEAF7_EBX_AVX2) {
         f |= CPU_AVX2;

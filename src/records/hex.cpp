@@ -65,9 +65,15 @@ constexpr HexKernel kernels[] = {
 };
 
 // Records carry at most 255 bytes; below this many the table is as quick
-// as a kernel, and a run whose records are all short never asks the
-// processor what it has.
+// as a kernel.
 constexpr size_t KERNEL_THRESHOLD = 16;
+
+// The first bytes of a run always take the table: asking the processor
+// which kernels it has costs some 30 microseconds in a virtual machine,
+// about what the table takes for this many bytes, so a small file is done
+// before it would pay off.
+constexpr size_t TABLE_FIRST = 32 * 1024;
+std::atomic<size_t> decoded_by_table{0};
 
 // Chosen on the first record long enough; an atomic store without a lock,
 // as for the CRC kernels (every thread would choose the same).
@@ -97,10 +103,13 @@ bool hex_kernel_available(const HexKernel &kernel)
 int hex_to_bytes(int n, const uint8_t *source, uint8_t *destination)
 {
     size_t bytes = n > 0 ? size_t(n / 2) : 0;
-    if (bytes < KERNEL_THRESHOLD)
+    if (bytes < KERNEL_THRESHOLD ||
+        decoded_by_table.load(std::memory_order_relaxed) < TABLE_FIRST) {
         hex_decode_table(source, destination, bytes);
-    else
+        decoded_by_table.fetch_add(bytes, std::memory_order_relaxed);
+    } else {
         chosen_kernel()(source, destination, bytes);
+    }
     return int(bytes);
 }
 
