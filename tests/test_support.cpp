@@ -71,6 +71,46 @@ void lay_out(const TempDir &dir, const Files &files)
         write_file(dir.file(name), content);
 }
 
+bool have_tool(const char *tool)
+{
+    std::string probe("command -v ");
+    probe += tool;
+    probe += " > /dev/null 2>&1";
+    return std::system(probe.c_str()) == 0;
+}
+
+int shell(const std::string &dir, const std::string &command)
+{
+    std::string line("cd '");
+    line += dir + "' && " + command;
+    int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> lines_of(const Bytes &text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::string hex_text(const Bytes &bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string s;
+    for (unsigned char c : bytes) {
+        s.push_back(digits[c >> 4]);
+        s.push_back(digits[c & 0xF]);
+    }
+    return s;
+}
+
 bool file_exists(const std::string &path) { return std::filesystem::exists(path); }
 
 Bytes hex_bytes(const std::string &hex)

@@ -34,6 +34,14 @@ Bytes read_file(const std::string &path);
 bool file_exists(const std::string &path);
 Bytes hex_bytes(const std::string &hex);  // "87 CD F0 0F" -> bytes
 
+// For tests that use other tools: whether tool is on the PATH, a shell
+// command run in dir (its exit code), the lines of a text without their
+// line feeds, and bytes as upper-case hex text.
+bool have_tool(const char *tool);
+int shell(const std::string &dir, const std::string &command);
+std::vector<std::string> lines_of(const Bytes &text);
+std::string hex_text(const Bytes &bytes);
+
 // Captures what the code between start and stop prints on stdout.
 class StdoutCapture {
 public:

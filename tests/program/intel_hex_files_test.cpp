@@ -19,46 +19,6 @@
 
 namespace {
 
-bool have(const char *tool)
-{
-    std::string probe("command -v ");
-    probe += tool;
-    probe += " > /dev/null 2>&1";
-    return std::system(probe.c_str()) == 0;
-}
-
-int shell(const std::string &dir, const std::string &command)
-{
-    std::string line("cd '");
-    line += dir + "' && " + command;
-    int status = std::system(line.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<std::string> lines_of(const Bytes &text)
-{
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
-}
-
-std::string hex_of(const Bytes &bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (unsigned char c : bytes) {
-        s.push_back(digits[c >> 4]);
-        s.push_back(digits[c & 0xF]);
-    }
-    return s;
-}
-
 std::string hex_number(uint32_t v)
 {
     char text[16];
@@ -128,7 +88,7 @@ protected:
             const std::string &was = old_lines[i], &is = new_lines[i];
             size_t sum_at = was.size() - (was.back() == '\r' ? 3 : 2);
             EXPECT_EQ(is.substr(0, 9), was.substr(0, 9));
-            EXPECT_EQ(is.substr(9, 4), hex_of(with_crc.substr(0, 2)));
+            EXPECT_EQ(is.substr(9, 4), hex_text(with_crc.substr(0, 2)));
             EXPECT_EQ(is.substr(13, sum_at - 13), was.substr(13, sum_at - 13));
             EXPECT_EQ(is.substr(sum_at + 2), was.substr(sum_at + 2));
         }
@@ -153,7 +113,7 @@ protected:
 
 TEST_F(IntelHexFiles, FromSrecCat)
 {
-    if (!have("srec_cat") || !have("objcopy"))
+    if (!have_tool("srec_cat") || !have_tool("objcopy"))
         GTEST_SKIP() << "srec_cat (package srecord) or objcopy (binutils) is not installed";
     std::vector<Variant> variants;
     for (uint32_t link : {0x8000u, 0x1FFF0u, 0x40000000u}) {
@@ -176,7 +136,7 @@ TEST_F(IntelHexFiles, FromSrecCat)
 
 TEST_F(IntelHexFiles, FromObjcopy)
 {
-    if (!have("srec_cat") || !have("objcopy"))
+    if (!have_tool("srec_cat") || !have_tool("objcopy"))
         GTEST_SKIP() << "srec_cat (package srecord) or objcopy (binutils) is not installed";
     std::vector<Variant> variants;
     for (uint32_t link : {0x8000u, 0x1FFF0u}) {

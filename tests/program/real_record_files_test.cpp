@@ -17,32 +17,6 @@
 
 namespace {
 
-bool have(const char *tool)
-{
-    return std::system(("command -v " + std::string(tool) + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-// Runs a shell command in dir; returns its exit code.
-int shell(const std::string &dir, const std::string &command)
-{
-    int status = std::system(("cd '" + dir + "' && " + command).c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<std::string> lines_of(const Bytes &text)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
-}
-
 struct Variant {
     std::string name;
     std::string make;  // shell command that writes modu.abs from module.bin
@@ -110,7 +84,7 @@ protected:
             size_t crc_at = size_t(2 * t + 6);
             size_t sum_at = line.size() - (line.back() == '\r' ? 3 : 2);
             EXPECT_EQ(line.substr(0, crc_at), after[i].substr(0, crc_at));
-            EXPECT_EQ(after[i].substr(crc_at, 4), std::string(hex_of(with_crc.substr(0, 2))));
+            EXPECT_EQ(after[i].substr(crc_at, 4), std::string(hex_text(with_crc.substr(0, 2))));
             EXPECT_EQ(line.substr(crc_at + 4, sum_at - crc_at - 4),
                       after[i].substr(crc_at + 4, sum_at - crc_at - 4));
             EXPECT_EQ(line.substr(sum_at + 2), after[i].substr(sum_at + 2));
@@ -123,17 +97,6 @@ protected:
         EXPECT_EQ(read_file(dir.file("back.bin")), with_crc);
     }
 
-    static std::string hex_of(const Bytes &bytes)
-    {
-        static const char digits[] = "0123456789ABCDEF";
-        std::string s;
-        for (unsigned char c : bytes) {
-            s.push_back(digits[c >> 4]);
-            s.push_back(digits[c & 0xF]);
-        }
-        return s;
-    }
-
     Bytes module;
     Bytes with_crc;
 };
@@ -142,7 +105,7 @@ protected:
 
 TEST_F(RealFiles, FromSrecCat)
 {
-    if (!have("srec_cat"))
+    if (!have_tool("srec_cat"))
         GTEST_SKIP() << "srec_cat (package srecord) is not installed";
     const std::string cat = "srec_cat module.bin -binary -offset 0x8000 -o modu.abs -motorola "
                             "-execution-start-address=0x8000";
@@ -175,7 +138,7 @@ TEST_F(RealFiles, FromSrecCat)
 
 TEST_F(RealFiles, FromObjcopy)
 {
-    if (!have("srec_cat") || !have("objcopy"))
+    if (!have_tool("srec_cat") || !have_tool("objcopy"))
         GTEST_SKIP() << "srec_cat (package srecord) or objcopy (binutils) is not installed";
     const std::string objcopy = "objcopy -I binary -O srec ";
     std::vector<Variant> variants;
