@@ -7,6 +7,7 @@
 #include "options.h"
 #include "platform/durability.h"
 #include "platform/run_lock.h"
+#include "records/record_loader.h"
 #include "records/thx_writer.h"
 
 // Every value is given in init_state(), which main calls first; until then
@@ -89,6 +90,7 @@ void init_state()
     cfg_created = 0;
     summary = ModuleSummary{};
     link_record = 0;
+    copy_plan = CopyPlan{};
     loaded_crc = 0;
     loaded_bytes = 0;
     std::memset(record_buffer, 0, sizeof record_buffer);
