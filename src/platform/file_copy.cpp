@@ -27,11 +27,7 @@ uint64_t copy_through_buffer(FILE *in, FILE *out, uint64_t from, uint64_t length
         return 0;
     }
     uint64_t done = 0;
-#ifdef _WIN32
-    bool positioned = _fseeki64(in, int64_t(from), SEEK_SET) == 0;
-#else
-    bool positioned = fseeko(in, off_t(from), SEEK_SET) == 0;
-#endif
+    bool positioned = seek_to(in, from) == 0;
     while (positioned && done < length) {
         size_t want = length - done < BUFFER_SIZE ? size_t(length - done) : BUFFER_SIZE;
         size_t got = std::fread(buffer, 1, want, in);
@@ -119,6 +115,15 @@ uint64_t copy_file_bytes(FILE *in, FILE *out, uint64_t from, uint64_t length, bo
 }
 
 #endif
+
+int seek_to(FILE *file, uint64_t at)
+{
+#ifdef _WIN32
+    return _fseeki64(file, int64_t(at), SEEK_SET) == 0 ? 0 : -1;
+#else
+    return fseeko(file, off_t(at), SEEK_SET) == 0 ? 0 : -1;
+#endif
+}
 
 bool same_identity(const FileIdentity &a, const FileIdentity &b)
 {

@@ -20,6 +20,10 @@ bool file_identity(FILE *file, FileIdentity *id);
 
 bool same_identity(const FileIdentity &a, const FileIdentity &b);
 
+// Moves the stream to offset at, past 2 GiB as well (where long has 32 bits,
+// as on Windows, fseek cannot). Returns 0 or -1.
+int seek_to(FILE *file, uint64_t at);
+
 // Appends length bytes of in, from offset from on, to out (whose buffer is
 // flushed first); writeback of what was copied starts at once, so that a
 // later flush to disk finds less to do. Returns the number of bytes

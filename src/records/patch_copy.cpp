@@ -232,7 +232,7 @@ int32_t copy_clean_part(CopyOut *out, const char *input_path, uint64_t *rest)
         link_at = copy_plan.link_offset;
         n = copy_plan.link_length;
         link_end = link_at + uint64_t(n);
-        if (std::fseek(pair_in, long(link_at), SEEK_SET) != 0 ||
+        if (seek_to(pair_in, link_at) != 0 ||
             std::fread(record_buffer, 1, size_t(n), pair_in) != size_t(n) ||
             patch_link_record(copy_plan.format, record_buffer, n) != STATUS_OK)
             return REC_NO_PLAN;
@@ -296,7 +296,7 @@ int32_t copy_with_crc(const char *input_path, const char *new_path, RecordFormat
             numbering = false;
     }
     copy_plan.valid = false;  // used once
-    if (status == STATUS_OK && std::fseek(pair_in, long(rest), SEEK_SET) != 0) {
+    if (status == STATUS_OK && seek_to(pair_in, rest) != 0) {
         std::printf("Unable to read %s to its end, Aborting\n", input_path);
         status = ERR_READ_SHORT;
     }
