@@ -16,6 +16,8 @@ namespace {
 // piece runs while the next is copied.
 constexpr uint64_t PIECE = uint64_t(8) << 20;
 constexpr size_t BUFFER_SIZE = size_t(256) << 10;
+// Copies from this size on start their writeback while they go on.
+constexpr uint64_t WRITEBACK_FROM = uint64_t(1) << 20;
 
 // read and write through a buffer of our own.
 uint64_t copy_through_buffer(FILE *in, FILE *out, uint64_t from, uint64_t length,
@@ -104,7 +106,8 @@ uint64_t copy_file_bytes(FILE *in, FILE *out, uint64_t from, uint64_t length, bo
             *write_failed = n < 0;
             break;
         }
-        if (out_at >= 0)
+        // A small file is written back by the flush to disk at once.
+        if (out_at >= 0 && length >= WRITEBACK_FROM)
             (void)sync_file_range(out_fd, out_at + off_t(done), off_t(n), SYNC_FILE_RANGE_WRITE);
         done += uint64_t(n);
     }

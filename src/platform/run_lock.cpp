@@ -93,7 +93,14 @@ void release_all()
 
 namespace {
 
-int held[MAX_LOCKS];
+// The locked descriptors, and the files they are of, so that a run never
+// waits for a lock it holds itself through another descriptor.
+struct HeldLock {
+    int fd;
+    dev_t device;
+    ino_t inode;
+};
+HeldLock held[MAX_LOCKS];
 int held_count = 0;
 
 bool same_file(const struct stat &a, const struct stat &b)
@@ -101,15 +108,10 @@ bool same_file(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// True when this run holds a lock on the file of fd already: a second
-// flock of it through another open would wait for ourselves.
-bool held_already(int fd)
+bool held_already(const struct stat &st)
 {
-    struct stat st, other;
-    if (fstat(fd, &st) != 0)
-        return false;
     for (int i = 0; i < held_count; i++)
-        if (fstat(held[i], &other) == 0 && same_file(st, other))
+        if (held[i].device == st.st_dev && held[i].inode == st.st_ino)
             return true;
     return false;
 }
@@ -122,11 +124,14 @@ bool wait_for_lock(int fd)
     return true;
 }
 
+void keep(int fd, const struct stat &st) { held[held_count++] = {fd, st.st_dev, st.st_ino}; }
+
 // Locks fd and keeps it, or closes it.
 void keep_locked(int fd)
 {
-    if (held_count < MAX_LOCKS && !held_already(fd) && wait_for_lock(fd))
-        held[held_count++] = fd;
+    struct stat st;
+    if (held_count < MAX_LOCKS && fstat(fd, &st) == 0 && !held_already(st) && wait_for_lock(fd))
+        keep(fd, st);
     else
         close(fd);
 }
@@ -138,16 +143,18 @@ void lock_named_file(const char *path)
         int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
             return;
-        if (held_count >= MAX_LOCKS || held_already(fd) || !wait_for_lock(fd)) {
+        struct stat locked;
+        if (held_count >= MAX_LOCKS || fstat(fd, &locked) != 0 || held_already(locked) ||
+            !wait_for_lock(fd)) {
             close(fd);
             return;
         }
         // While we waited, the holder may have renamed a new file over the
         // name: then the lock guards a file nobody uses any more.
-        struct stat locked, named;
+        struct stat named;
         bool named_ok = stat(path, &named) == 0;
-        if (named_ok && fstat(fd, &locked) == 0 && same_file(locked, named)) {
-            held[held_count++] = fd;
+        if (named_ok && same_file(locked, named)) {
+            keep(fd, locked);
             return;
         }
         close(fd);
@@ -189,7 +196,7 @@ void lock_new_stream(FILE *stream)
 void release_all()
 {
     while (held_count > 0)
-        close(held[--held_count]);
+        close(held[--held_count].fd);
 }
 
 }  // namespace
