@@ -138,20 +138,26 @@ uint8_t record_checksum(const uint8_t *bytes, int32_t n) { return uint8_t(0xFF -
 
 uint8_t byte_sum(const uint8_t *bytes, int32_t n)
 {
-    // Eight bytes at a time, each lane of a 64-bit word summed modulo 256
-    // on its own: the sum of the lanes is the sum of the bytes modulo 256.
-    constexpr uint64_t HIGH = 0x8080808080808080u;
-    uint64_t lanes = 0;
-    int32_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, bytes + i, 8);
-        // Lane-wise addition without carries from one lane into the next.
-        lanes = ((lanes & ~HIGH) + (word & ~HIGH)) ^ ((lanes ^ word) & HIGH);
-    }
+    // Eight bytes at a time, the even and the odd ones in the 16-bit lanes
+    // of two sums that do not wait for each other. A piece of 256 bytes
+    // brings a lane of even + odd to 64 x 255 at most, and three lanes
+    // together stay below 2^16.
+    constexpr uint64_t LOW_BYTES = 0x00FF00FF00FF00FFu;
     uint32_t sum = 0;
-    for (; lanes; lanes >>= 8)
-        sum += uint32_t(lanes & 0xFF);
+    int32_t i = 0;
+    while (i + 8 <= n) {
+        int32_t piece_end = n - i > 256 ? i + 256 : n;
+        uint64_t even = 0, odd = 0;
+        for (; i + 8 <= piece_end; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + i, 8);
+            even += word & LOW_BYTES;
+            odd += (word >> 8) & LOW_BYTES;
+        }
+        // The multiplication gathers the four lanes into the top one; the
+        // partial sums below it carry nothing into it.
+        sum += uint32_t(((even + odd) * 0x0001000100010001u) >> 48);
+    }
     for (; i < n; i++)
         sum += bytes[i];
     return uint8_t(sum);

@@ -446,12 +446,13 @@ TEST(RecordFile, FilesOfWholeBlocks)
 
 TEST(RecordChecksum, IsTheComplementOfTheByteSum)
 {
-    // Every length a record has, over bytes that carry in every lane.
-    std::vector<uint8_t> bytes(255);
+    // Every length a record has and well beyond, over bytes that carry in
+    // every lane.
+    std::vector<uint8_t> bytes(2100);
     for (int fill : {0x00, 0xFF, 0x80, -1}) {
         for (size_t i = 0; i < bytes.size(); i++)
             bytes[i] = uint8_t(fill >= 0 ? fill : (i * 151 + 7) ^ (i >> 3));
-        for (int32_t n = 0; n <= 255; n++) {
+        for (int32_t n = 0; n <= int32_t(bytes.size()); n++) {
             unsigned sum = 0;
             for (int32_t i = 0; i < n; i++)
                 sum += bytes[size_t(i)];
