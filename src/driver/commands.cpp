@@ -181,7 +181,7 @@ int32_t run_command(int number)
         return check_input_file(input_path);
     case 2:
         std::printf("\ttarvel %s ", input_path);
-        return build_image(hex_input() ? load_hex_records : load_records);
+        return build_image(hex_input() ? load_hex_records : load_records, read_info_file);
     case 3:
         return list_outputs();
     case 4:

@@ -72,12 +72,13 @@ int32_t allocate_image(uint32_t block)
 }
 
 // Runs the loader that the input type selects.
-int32_t load_input(ImageLoader load_record_file, uint32_t capacity, uint32_t block)
+int32_t load_input(ImageLoader load_record_file, InfoFileReader read_info, uint32_t capacity,
+                   uint32_t block)
 {
     if (options & OPT_IN_BIN)
         return load_bin(input_path, image, capacity, block);
     if (options & OPT_IN_RAW)
-        return package_raw(input_path, image, capacity, block, info_file_name);
+        return package_raw(input_path, image, capacity, block, info_file_name, read_info);
     int32_t rc = load_record_file(input_path, image, capacity, block);
     if (rc == 0 && verbose())
         std::printf("Record size [%08lx] ", static_cast<unsigned long>(loaded_bytes));
@@ -207,7 +208,7 @@ uint32_t image_capacity(uint64_t n)
     return uint32_t(n);
 }
 
-int32_t build_image(ImageLoader load_record_file)
+int32_t build_image(ImageLoader load_record_file, InfoFileReader read_info)
 {
     uint64_t file_size = 0;
     if (int32_t rc = input_file_size(input_path, &file_size); rc != STATUS_OK)
@@ -221,7 +222,7 @@ int32_t build_image(ImageLoader load_record_file)
     if (int32_t rc = allocate_image(block); rc != STATUS_OK)
         return rc;
 
-    int32_t rc = load_input(load_record_file, capacity, block);
+    int32_t rc = load_input(load_record_file, read_info, capacity, block);
     print_summary_line();
     loaded_crc = get_be16(summary.crc);
     if ((options & OPT_IN_R9500) || rc != 0)

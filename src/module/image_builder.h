@@ -4,16 +4,19 @@
 
 #include <cstdint>
 
+#include "module/raw_package.h"
+
 // A loader of the module image: places the module read from path into the
 // image (a block of block bytes), at most capacity bytes of it.
 using ImageLoader = int32_t (*)(const char *path, uint8_t *image, uint32_t capacity,
                                 uint32_t block);
 
-// Builds the module image from input_path, loading record files (S-records
-// and T-records) with load_record_file: that loader belongs to the record
-// layer above this one, which the driver hands in. Returns 0, or the status
-// of the open, the sizing (77), the loader or the module check.
-[[nodiscard]] int32_t build_image(ImageLoader load_record_file);
+// Builds the module image from input_path, loading record files (S-records,
+// T-records, Intel HEX) with load_record_file and reading a raw input's info
+// file with read_info: both belong to layers above this one, and the driver
+// hands them in. Returns 0, or the status of the open, the sizing (77), the
+// loader or the module check.
+[[nodiscard]] int32_t build_image(ImageLoader load_record_file, InfoFileReader read_info);
 
 // Number of image bytes a loader may fill for an input file of file_size
 // bytes under the current options.

@@ -10,7 +10,6 @@
 
 #include "byte_order.h"
 #include "cfg_file.h"
-#include "driver/info_file.h"
 #include "module/entries.h"
 #include "module/loader_input.h"
 #include "module/module_format.h"
@@ -225,12 +224,12 @@ void finish_module(Packing *pk)
 }  // namespace
 
 int32_t package_raw(const char *path, uint8_t *image, uint32_t capacity, uint32_t block,
-                    const char *info_path)
+                    const char *info_path, InfoFileReader read_info)
 {
     clear_summary_head();
     if (!room_for_raw(capacity, block))
         return ERR_IMAGE_FIT;
-    int32_t status = read_info_file(info_path);
+    int32_t status = read_info(info_path);
     if (status != STATUS_OK)
         return status;
 

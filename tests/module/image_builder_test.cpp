@@ -12,6 +12,7 @@
 
 #include "builders.h"
 #include "byte_order.h"
+#include "driver/info_file.h"
 #include "driver/option_parser.h"
 #include "fixtures.h"
 #include "module/module_format.h"
@@ -31,7 +32,7 @@ protected:
         write_file(path, content);
         input_path = path.data();
         StdoutCapture out;
-        EXPECT_EQ(build_image(load_records), expected);
+        EXPECT_EQ(build_image(load_records, read_info_file), expected);
         return out.stop();
     }
 
@@ -128,7 +129,7 @@ TEST_F(ImageBuilder, FailuresBeforeTheLoad)
     std::string missing = dir.file("missing.bin");
     input_path = missing.data();
     StdoutCapture out;
-    EXPECT_EQ(build_image(load_records), ENOENT);
+    EXPECT_EQ(build_image(load_records, read_info_file), ENOENT);
     EXPECT_EQ(out.stop(), "Unable to open input file " + missing + "\n");
     EXPECT_EQ(image, nullptr);
 
@@ -182,7 +183,7 @@ protected:
         input_path = path.data();
         options |= OPT_IN_BIN;
         StdoutCapture out;
-        EXPECT_EQ(build_image(load_records), expected);
+        EXPECT_EQ(build_image(load_records, read_info_file), expected);
         return out.stop();
     }
 

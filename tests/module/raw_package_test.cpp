@@ -13,6 +13,7 @@
 
 #include "builders.h"
 #include "byte_order.h"
+#include "driver/info_file.h"
 #include "driver/option_parser.h"
 #include "fixtures.h"
 #include "module/image_builder.h"
@@ -79,7 +80,7 @@ protected:
         block_bytes = static_cast<uint8_t *>(std::malloc(block));
         std::memset(block_bytes, 0xFF, block);
         StdoutCapture out;
-        EXPECT_EQ(package_raw(raw_name.c_str(), block_bytes, capacity, block, "info.txt"),
+        EXPECT_EQ(package_raw(raw_name.c_str(), block_bytes, capacity, block, "info.txt", read_info_file),
                   expected);
         return out.stop();
     }
@@ -243,7 +244,7 @@ TEST_F(RawPackage, InfoFileAndOpenFailures)
     write_file("data.raw", "");
     StdoutCapture out;
     uint8_t small[400];
-    EXPECT_EQ(package_raw("data.raw", small, 80, sizeof small, nullptr), ENOENT);
+    EXPECT_EQ(package_raw("data.raw", small, 80, sizeof small, nullptr, read_info_file), ENOENT);
     EXPECT_EQ(out.stop(), "");
 }
 
