@@ -49,6 +49,21 @@ int32_t text_length(const uint8_t *line, int32_t n)
     return chars;
 }
 
+// Converts the 2 x bytes hex characters behind the lead of line to bytes at
+// out. Byte k is written after characters 1 + 2k and 2 + 2k are read, so out
+// may be line + 1: the conversion never overwrites a character still to
+// come. False when a character is no hex digit.
+bool line_to_bytes(const uint8_t *line, int32_t bytes, uint8_t *out)
+{
+    for (int32_t k = 0; k < bytes; k++) {
+        uint8_t hi = digit_values[line[1 + 2 * k]], lo = digit_values[line[2 + 2 * k]];
+        if (hi == NOT_HEX || lo == NOT_HEX)
+            return false;
+        out[k] = uint8_t(hi << 4 | lo);
+    }
+    return true;
+}
+
 }  // namespace
 
 int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n)
@@ -58,15 +73,9 @@ int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n)
     int32_t chars = text_length(buffer, n);
     if (chars < 2 * HEX_FIXED_BYTES || chars % 2 != 0)
         return REC_BAD_LENGTH;
-    // Byte k is written at position 1 + k after characters 1 + 2k and 2 + 2k
-    // are read: the conversion never overwrites a character still to come.
     int32_t bytes = chars / 2;
-    for (int32_t k = 0; k < bytes; k++) {
-        uint8_t hi = digit_values[buffer[1 + 2 * k]], lo = digit_values[buffer[2 + 2 * k]];
-        if (hi == NOT_HEX || lo == NOT_HEX)
-            return REC_BAD_HEX;
-        buffer[1 + k] = uint8_t(hi << 4 | lo);
-    }
+    if (!line_to_bytes(buffer, bytes, buffer + 1))
+        return REC_BAD_HEX;
     const uint8_t *b = buffer + 1;
     int32_t count = b[0];
     if (bytes != HEX_FIXED_BYTES + count)
@@ -102,6 +111,13 @@ int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n)
     }
 }
 
+int32_t decode_record_of(RecordFormat format, DecodeState *state, uint8_t *buffer, int32_t n)
+{
+    if (format == RecordFormat::INTEL_HEX)
+        return decode_hex_record(state, buffer, n);
+    return decode_record(state, buffer, n);
+}
+
 int32_t patch_hex_record(uint8_t *line, int32_t n, uint16_t crc)
 {
     if (n < 1 || line[0] != ':')
@@ -112,14 +128,8 @@ int32_t patch_hex_record(uint8_t *line, int32_t n, uint16_t crc)
     // The record as bytes, checked as the decoder checks it.
     uint8_t b[HEX_FIXED_BYTES + 255];
     int32_t bytes = chars / 2;
-    if (chars % 2 != 0 || bytes > int32_t(sizeof b))
+    if (chars % 2 != 0 || bytes > int32_t(sizeof b) || !line_to_bytes(line, bytes, b))
         return REC_BAD_LENGTH;
-    for (int32_t k = 0; k < bytes; k++) {
-        uint8_t hi = digit_values[line[1 + 2 * k]], lo = digit_values[line[2 + 2 * k]];
-        if (hi == NOT_HEX || lo == NOT_HEX)
-            return REC_BAD_LENGTH;
-        b[k] = uint8_t(hi << 4 | lo);
-    }
     int32_t count = b[0];
     if (bytes != HEX_FIXED_BYTES + count || b[3] != TYPE_DATA || count < 2)
         return REC_BAD_LENGTH;

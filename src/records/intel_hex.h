@@ -31,6 +31,11 @@
 // beyond the n bytes is read.
 [[nodiscard]] int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n);
 
+// Decodes a record of a file of the given format: decode_hex_record for
+// Intel HEX, decode_record for S-records and T-records.
+[[nodiscard]] int32_t decode_record_of(RecordFormat format, DecodeState *state, uint8_t *buffer,
+                                       int32_t n);
+
 // Writes crc as four upper-case hex characters over the first two data
 // bytes of the Intel HEX data record of n bytes in line and sets its
 // checksum to match; all other bytes stay as they are. Returns 0, or

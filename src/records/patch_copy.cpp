@@ -113,10 +113,7 @@ int32_t patch_if_link_record(RecordFormat format, DecodeState *state, int32_t n,
 {
     int32_t before = state->count;
     std::memcpy(scratch, record_buffer, size_t(n));
-    if (format == RecordFormat::INTEL_HEX)
-        (void)decode_hex_record(state, scratch, n);
-    else
-        (void)decode_record(state, scratch, n);
+    (void)decode_record_of(format, state, scratch, n);
     if (state->count == before || state->count != link_record)
         return STATUS_OK;
     // Record numbers only grow: once the link record is behind, no record

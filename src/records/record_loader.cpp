@@ -33,14 +33,6 @@ void note_unit(CleanPart *part, bool needs_no_repair, uint64_t unit_end)
         part->clean = false;
 }
 
-// Decodes the record of n bytes in record_buffer in the file's format.
-int32_t decode_in_format(RecordFormat format, DecodeState *state, int32_t n)
-{
-    if (format == RecordFormat::INTEL_HEX)
-        return decode_hex_record(state, record_buffer, n);
-    return decode_record(state, record_buffer, n);
-}
-
 // The copy writes an Intel HEX file exactly as it is; an S-record file it
 // gives a line feed after a T-record and after a last line without one.
 bool copied_as_read(RecordFormat format, bool line_ended)
@@ -86,7 +78,7 @@ int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, ui
             continue;
         }
         note_unit(&clean, copied_as_read(format, reader.line_ended), record_file_offset(&reader));
-        int32_t rc = decode_in_format(format, &state, n);
+        int32_t rc = decode_record_of(format, &state, record_buffer, n);
         if (rc == REC_END)
             break;
         if (rc != 0 || !state.data_record)

@@ -106,19 +106,14 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
     if (!have_byte(reader))
         return 0;
     uint8_t c = reader->block[reader->at++];
-    if (reader->format == RecordFormat::INTEL_HEX) {
-        if (c != ':')
-            return rec_no_record(c);
-        buffer[0] = ':';
+    bool s_records = reader->format == RecordFormat::S_RECORDS;
+    // A line record: an S-record, or an Intel HEX record in a file of those.
+    if (c == (s_records ? 'S' : ':')) {
+        buffer[0] = c;
         int32_t n = read_line_part(reader, buffer + 1, size - 1);
         return n == REC_LONG_LINE ? n : n + 1;
     }
-    if (c == 'S') {
-        buffer[0] = 'S';
-        int32_t n = read_line_part(reader, buffer + 1, size - 1);
-        return n == REC_LONG_LINE ? n : n + 1;
-    }
-    if (c == 'T') {
+    if (c == 'T' && s_records) {
         buffer[0] = 'T';
         int32_t n = 1 + int32_t(take_bytes(reader, buffer + 1, RECORD_HEAD - 1));
         if (n < RECORD_HEAD)

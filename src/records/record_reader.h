@@ -72,16 +72,13 @@ void record_file_stop(RecordFile *reader);
 
 // Reads the next record into buffer (size bytes, at least T_RECORD_MAX).
 // Returns 0 at the end of the file; for an S-record (or an Intel HEX
-// record) the number of bytes of its line without the line feed (a CR before it is kept, and so is any other
-// byte, NUL included); for a T-record the bytes read, count + 3 unless the
-// file ended first; rec_no_record(byte) for a byte that starts neither
-// record (the byte is taken); REC_LONG_LINE for an S-record line longer
-// than size. After REC_LONG_LINE the buffer holds the first size bytes of the
-// line; read_line_part takes the rest of it.
-//
-// The byte sum of a record: its checksum is the complement of it (ones' for
-// S-records and T-records, two's for Intel HEX), taken to 8 bits.
-uint8_t byte_sum(const uint8_t *bytes, int32_t n);
+// record) the number of bytes of its line without the line feed (a CR
+// before it is kept, and so is any other byte, NUL included); for a
+// T-record the bytes read, count + 3 unless the file ended first;
+// rec_no_record(byte) for a byte that starts no record of the file's format
+// (the byte is taken); REC_LONG_LINE for a line longer than size. After
+// REC_LONG_LINE the buffer holds the first size bytes of the line;
+// read_line_part takes the rest of it.
 [[nodiscard]] int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size);
 
 // Continues a line after REC_LONG_LINE: puts its next bytes into buffer and
@@ -92,6 +89,10 @@ uint8_t byte_sum(const uint8_t *bytes, int32_t n);
 
 // True for a read_record result that is a stray byte (rec_no_record).
 bool is_stray_byte(int32_t result);
+
+// The byte sum of a record: its checksum is the complement of it (ones' for
+// S-records and T-records, two's for Intel HEX), taken to 8 bits.
+uint8_t byte_sum(const uint8_t *bytes, int32_t n);
 
 // The checksum of a record: the one's complement of the 8-bit sum of its n
 // bytes from the count byte on (count, address and data).
