@@ -19,8 +19,15 @@ constexpr uint32_t OPT_UPGRADE = 0x0800;   // -u: convert 28-byte-header modules
 constexpr uint32_t OPT_MODULE = 0x1000;    // -m: a module path was given
 constexpr uint32_t OPT_OUT_HEX = 0x2000;   // -o=hex: write the module as Intel HEX
 
-// Input types that are not S-record files; commands 4 to 6 skip them.
-constexpr uint32_t OPT_IN_NOT_RECORDS = OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW | OPT_IN_R9500;
+// Outputs that hold the whole module (the thd file holds its summary).
+constexpr uint32_t OPT_OUT_MODULE = OPT_OUT_BIN | OPT_OUT_THX | OPT_OUT_HEX;
+
+// Input types whose files are not record text (S-records or Intel HEX):
+// the text takes two characters per byte.
+constexpr uint32_t OPT_IN_NOT_TEXT = OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW;
+
+// Input types whose record file is not rewritten; commands 4 to 6 skip them.
+constexpr uint32_t OPT_IN_NOT_RECORDS = OPT_IN_NOT_TEXT | OPT_IN_R9500;
 
 // Bits of `open_flags`.
 constexpr uint32_t OPEN_IN_FILE = 0x01;     // pair_in is open

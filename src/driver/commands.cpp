@@ -1,6 +1,7 @@
 // The argument loop and the nine batch commands.
 #include "driver/commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -34,7 +35,7 @@ bool verbose() { return options & OPT_VERBOSE; }
 // as "abs" and "shx" do not.
 bool hex_input()
 {
-    return !(options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW)) && !std::strcmp(input_ext, "hex");
+    return !(options & OPT_IN_NOT_TEXT) && !std::strcmp(input_ext, "hex");
 }
 
 // Names derived from input_path that must survive later replace_extension calls.
@@ -51,12 +52,12 @@ SiblingName sibling(const char *ext)
 
 int32_t list_outputs()
 {
-    if (verbose() && (options & (OPT_OUT_BIN | OPT_OUT_THX | OPT_OUT_HEX))) {
+    if (verbose() && (options & OPT_OUT_MODULE)) {
         std::printf("Output %s\n", replace_extension(input_path, output_ext));
         if (options & OPT_OUT_THD)
             std::printf(" & %s", replace_extension(input_path, "thd"));
     }
-    if (options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW)) {
+    if (options & OPT_IN_NOT_TEXT) {
         if ((options & (OPT_IN_BIN | OPT_IN_RAW)) && serial_mode != SERIAL_NONE)
             std::printf(" serial number %ld", long(serial_number));
         return STATUS_OK;
@@ -93,32 +94,29 @@ void lock_run_files()
     constexpr int MAX_NAMES = 8;
     SiblingName names[MAX_NAMES];
     int n = 0;
-    std::snprintf(names[n++].text, sizeof names[0].text, "%s", input_path);
-    if (!(options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW))) {
-        names[n++] = sibling("abs");
-        names[n++] = sibling("shx");
-        names[n++] = sibling("hex");
+    auto add = [&](const char *name) {
+        std::snprintf(names[n++].text, sizeof names[0].text, "%s", name);
+    };
+    add(input_path);
+    if (!(options & OPT_IN_NOT_TEXT)) {
+        add(replace_extension(input_path, "abs"));
+        add(replace_extension(input_path, "shx"));
+        add(replace_extension(input_path, "hex"));
     }
     if (!(options & OPT_IN_R9500) && output_path) {
         if (options & OPT_OUT_THX)
-            std::snprintf(names[n++].text, sizeof names[0].text, "%s", output_path);
+            add(output_path);
         if (options & OPT_OUT_THD)
-            std::snprintf(names[n++].text, sizeof names[0].text, "%s",
-                          replace_extension(output_path, "thd"));
+            add(replace_extension(output_path, "thd"));
         if (options & OPT_OUT_BIN)
-            std::snprintf(names[n++].text, sizeof names[0].text, "%s",
-                          replace_extension(output_path, "bin"));
+            add(replace_extension(output_path, "bin"));
         if (options & OPT_OUT_HEX)
-            std::snprintf(names[n++].text, sizeof names[0].text, "%s",
-                          replace_extension(output_path, "hex"));
+            add(replace_extension(output_path, "hex"));
     }
     const char *order[MAX_NAMES];
-    for (int i = 0; i < n; i++) {
-        int at = i;
-        for (; at > 0 && std::strcmp(order[at - 1], names[i].text) > 0; at--)
-            order[at] = order[at - 1];
-        order[at] = names[i].text;
-    }
+    for (int i = 0; i < n; i++)
+        order[i] = names[i].text;
+    std::sort(order, order + n, [](const char *a, const char *b) { return std::strcmp(a, b) < 0; });
     for (int i = 0; i < n; i++)
         if (i == 0 || std::strcmp(order[i], order[i - 1]) != 0)
             lock_file_at(order[i]);
@@ -261,7 +259,7 @@ int32_t read_arguments(int argc, const char *const *argv)
 void complete_paths()
 {
     if ((options & (OPT_IN_BIN | OPT_IN_THX)) && !(options & OPT_IN_R9500) &&
-        !(options & (OPT_OUT_BIN | OPT_OUT_THX | OPT_OUT_HEX)))
+        !(options & OPT_OUT_MODULE))
         options |= OPT_OUT_THX;
     if (input_path)
         std::snprintf(input_path + std::strlen(input_path), 5, ".%s", input_ext);
