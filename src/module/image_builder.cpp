@@ -180,23 +180,12 @@ int32_t stamp_module(uint8_t *image, uint32_t block, uint64_t loaded, bool *stam
     return STATUS_OK;
 }
 
-// Writes the stamped module into the opened replacement of its file and
-// puts it in place: the file holds either its old content or the whole module.
-int32_t commit_module_file(OutputFile *out, const uint8_t *image)
-{
-    if (!write_module(out->stream, image, get_be32(image + HDR_SIZE))) {
-        output_discard(out);
-        return ERR_WRITE_SHORT;
-    }
-    return output_commit(out);
-}
-
 }  // namespace
 
 uint32_t image_capacity(uint64_t n)
 {
-    if (!(options & (OPT_IN_BIN | OPT_IN_THX | OPT_IN_RAW)))
-        n >>= 1;  // S-record text takes two characters per byte
+    if (!(options & OPT_IN_NOT_TEXT))
+        n >>= 1;  // record text takes two characters per byte
     if (n < PIECE)
         n = SMALL_FILE_CAPACITY;
     if (options & OPT_IN_R9500)
@@ -248,7 +237,9 @@ int32_t load_bin(const char *path, uint8_t *image, uint32_t capacity, uint32_t b
             // A module file that cannot be replaced leaves the summary cleared.
             if (int32_t rc = output_open(&out, path); rc != STATUS_OK)
                 return rc;
-            status = commit_module_file(&out, image);
+            // The file holds either its old content or the whole module.
+            bool written = write_module(out.stream, image, get_be32(image + HDR_SIZE));
+            status = output_finish(&out, written);
         }
     }
 

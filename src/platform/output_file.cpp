@@ -131,6 +131,14 @@ int32_t output_commit(OutputFile *out)
     return ERR_WRITE_SHORT;
 }
 
+int32_t output_finish(OutputFile *out, bool written)
+{
+    if (written)
+        return output_commit(out);
+    output_discard(out);
+    return ERR_WRITE_SHORT;
+}
+
 void output_discard(OutputFile *out)
 {
     if (out->stream)

@@ -30,5 +30,9 @@ struct OutputFile {
 // Closes and removes the temporary file; the target is left as it was.
 void output_discard(OutputFile *out);
 
+// output_commit when the content was written whole, output_discard when not
+// (and then ERR_WRITE_SHORT).
+[[nodiscard]] int32_t output_finish(OutputFile *out, bool written);
+
 // Renames from over to, replacing an existing file in one step. Returns 0 or -1.
 int replace_file(const char *from, const char *to);

@@ -77,9 +77,5 @@ int32_t write_hex_file(const char *path, const uint8_t *image, uint32_t block)
     int32_t rc = output_open(&out, replace_extension(path, "hex"));
     if (rc != 0)
         return rc;
-    if (write_hex(out.stream, image, block) != STATUS_OK) {
-        output_discard(&out);
-        return ERR_WRITE_SHORT;
-    }
-    return output_commit(&out);
+    return output_finish(&out, write_hex(out.stream, image, block) == STATUS_OK);
 }

@@ -56,11 +56,8 @@ int32_t write_thd_file(const char *path, const uint8_t *image, uint32_t block)
         return rc;
     uint8_t record[THD_RECORD_SIZE];
     make_thd(record, image, block);
-    if (std::fwrite(record, 1, THD_RECORD_SIZE, out.stream) != THD_RECORD_SIZE) {
-        output_discard(&out);
-        return STATUS_FAILED;
-    }
-    return output_commit(&out) == 0 ? STATUS_OK : STATUS_FAILED;
+    bool written = std::fwrite(record, 1, THD_RECORD_SIZE, out.stream) == THD_RECORD_SIZE;
+    return output_finish(&out, written) == 0 ? STATUS_OK : STATUS_FAILED;
 }
 
 int32_t write_bin_file(const char *path, const uint8_t *image, uint32_t block)
@@ -70,13 +67,6 @@ int32_t write_bin_file(const char *path, const uint8_t *image, uint32_t block)
     if (rc != 0)
         return rc;
     uint32_t length = block >= HEADER_SIZE ? get_be32(image + HDR_SIZE) : 0;
-    if (length > block) {  // only a module that failed its check has one
-        output_discard(&out);
-        return ERR_WRITE_SHORT;
-    }
-    if (!write_module(out.stream, image, length)) {
-        output_discard(&out);
-        return ERR_WRITE_SHORT;
-    }
-    return output_commit(&out);
+    // A length beyond the block: only a module that failed its check has one.
+    return output_finish(&out, length <= block && write_module(out.stream, image, length));
 }

@@ -91,9 +91,6 @@ int32_t write_thx_file(const char *path, uint8_t *image, uint32_t block)
     int32_t rc = output_open(&out, path);
     if (rc != 0)
         return rc;
-    if (write_thx(out.stream, image, block) != 0) {
-        output_discard(&out);
-        return STATUS_FAILED;
-    }
-    return output_commit(&out) == 0 ? STATUS_OK : STATUS_FAILED;
+    bool written = write_thx(out.stream, image, block) == 0;
+    return output_finish(&out, written) == 0 ? STATUS_OK : STATUS_FAILED;
 }
