@@ -15,6 +15,7 @@
 #include "module/module_format.h"
 #include "module_layout.h"
 #include "options.h"
+#include "platform/file_copy.h"
 #include "platform/new_file.h"
 #include "platform/output_file.h"
 #include "state.h"
@@ -87,7 +88,7 @@ void set_header_fields(uint8_t *image)
 // file's own bytes from that length on, so it is never shortened and never
 // left half-written. Closes the raw file.
 int32_t write_entry_list(const char *path, FILE **raw, bool keep_rest, const uint8_t *list,
-                         uint32_t length, uint8_t *buffer)
+                         uint32_t length)
 {
     OutputFile out;
     if (output_open(&out, path) != 0) {
@@ -97,20 +98,18 @@ int32_t write_entry_list(const char *path, FILE **raw, bool keep_rest, const uin
     }
     bool ok = std::fwrite(list, 1, length, out.stream) == length;
     if (ok && keep_rest) {
-        ok = std::fseek(*raw, long(length), SEEK_SET) == 0;
-        size_t n;
-        while (ok && (n = std::fread(buffer, 1, PIECE, *raw)) > 0)
-            ok = std::fwrite(buffer, 1, n, out.stream) == n;
-        ok = ok && !std::ferror(*raw);
+        FileIdentity raw_file;
+        ok = file_identity(*raw, &raw_file);
+        uint64_t rest = ok && raw_file.size > length ? raw_file.size - length : 0;
+        bool write_failed = false;
+        // The copy first writes out the list from the stream's buffer.
+        ok = ok && copy_file_bytes(*raw, out.stream, length, rest, &write_failed) == rest &&
+             !write_failed;
     }
     // Closed before the rename, which some systems refuse on an open file.
     std::fclose(*raw);
     *raw = nullptr;
-    if (!ok) {
-        output_discard(&out);
-        return ERR_WRITE_SHORT;
-    }
-    return output_commit(&out);
+    return output_finish(&out, ok);
 }
 
 // Appends generic.tmp, the configuration records of this run.
@@ -208,7 +207,7 @@ int32_t stamp_raw_data(const char *path, Packing *pk, int32_t status)
     status = stamp_entries(area, &list_length);
     if (status != STATUS_OK)
         return status;
-    status = write_entry_list(path, &pk->raw, !pk->new_file, start, list_length, pk->buffer);
+    status = write_entry_list(path, &pk->raw, !pk->new_file, start, list_length);
     pk->pos = pk->data_offset + list_length;
     return status;
 }

@@ -206,7 +206,7 @@ int32_t copy_as_bytes(CopyOut *out, uint64_t from, uint64_t count, const char *i
         return report_short(0, 0);
     bool write_failed = false;
     uint64_t copied = copy_file_bytes(pair_in, pair_out, from, count, &write_failed);
-    if (copied == count)
+    if (copied == count && !write_failed)
         return STATUS_OK;
     if (write_failed)
         return report_short(int32_t(count), size_t(copied));
