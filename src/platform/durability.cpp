@@ -32,7 +32,8 @@ bool is_separator(char c)
 #endif
 }
 
-// The directory part of path: "." for a bare name, "/" for a name in the root.
+}  // namespace
+
 void directory_of(const char *path, char *out, size_t size)
 {
     size_t n = std::strlen(path);
@@ -45,8 +46,6 @@ void directory_of(const char *path, char *out, size_t size)
     size_t keep = n > 1 ? n - 1 : 1;  // drop the separator, but keep a lone root
     std::snprintf(out, size, "%.*s", int(keep), path);
 }
-
-}  // namespace
 
 int flush_to_disk(FILE *stream)
 {

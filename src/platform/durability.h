@@ -3,11 +3,17 @@
 // into place, and afterwards the directories that hold the new names.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 // Flushes a stream and asks the system to put its file on disk. Returns 0 or -1.
 int flush_to_disk(FILE *stream);
+
+// Writes the directory part of path to out (size bytes): "." for a bare
+// name, "/" for a name in the root, else path up to its last separator
+// ('/', and on Windows a backslash too), without it.
+void directory_of(const char *path, char *out, size_t size);
 
 // Records that a name in the directory of path was created, replaced or
 // removed by this run.

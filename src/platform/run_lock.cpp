@@ -13,6 +13,9 @@
 #include <unistd.h>
 #endif
 
+#include "platform/durability.h"
+#include "state.h"
+
 namespace {
 
 // A run locks its input, the other record file of its module, its outputs
@@ -166,19 +169,8 @@ void lock_named_file(const char *path)
 void lock_directory_of(const char *path)
 {
     // The name itself comes and goes; its directory stays.
-    char dir[4096];
-    size_t n = 0, slash = 0;
-    for (; path[n] && n + 1 < sizeof dir; n++)
-        if (path[n] == '/')
-            slash = n + 1;
-    if (slash == 0) {
-        dir[0] = '.';
-        dir[1] = 0;
-    } else {
-        for (size_t i = 0; i < slash; i++)
-            dir[i] = path[i];
-        dir[slash] = 0;
-    }
+    char dir[PATH_BUFFER_SIZE + 32];
+    directory_of(path, dir, sizeof dir);
     int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0)
         keep_locked(fd);
