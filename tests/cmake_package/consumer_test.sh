@@ -23,32 +23,7 @@ cmake=${CMAKE:-cmake}
 here=$(cd "$(dirname "$0")" && pwd)
 examples=$(cd "$here/../../examples" && pwd)
 sample=$examples/modu.abs
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-passed=0
-failed=0
-
-check() {  # check LABEL COMMAND...
-  local label=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    echo "FAIL: $label"
-    failed=$((failed + 1))
-  fi
-}
-
-# Runs a logged step; shows the log and stops when it fails.
-step() {  # step LOG COMMAND...
-  local log=$1
-  shift
-  if ! "$@" > "$log" 2>&1; then
-    cat "$log"
-    echo "FAIL: $* did not succeed"
-    exit 1
-  fi
-}
+. "$here/../script_checks.sh"
 
 case $mode in
   install)
@@ -159,5 +134,4 @@ rc=0
 check "LINK_ADDRESS 0x8000 stops the configuration" [ $rc -ne 0 ]
 check "LINK_ADDRESS 0x8000 is explained" grep -q 'LINK_ADDRESS must be hexadecimal digits' "$scratch/bad.log"
 
-echo "cmake package ($mode): $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary "cmake package ($mode)"

@@ -41,26 +41,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 examples=$root/examples
 gtest_source=${TARVEL_GTEST_SOURCE_DIR:-/usr/src/googletest}
 
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-passed=0
-failed=0
-
-fail() {
-  echo "FAIL: $*"
-  failed=$((failed + 1))
-}
-
-# Runs a logged step; shows the log and stops when it fails.
-step() {  # step LOG COMMAND...
-  local log=$1
-  shift
-  if ! "$@" > "$log" 2>&1; then
-    cat "$log"
-    echo "FAIL: $* did not succeed"
-    exit 1
-  fi
-}
+. "$root/tests/script_checks.sh"
 
 build_arch() {  # build_arch ARCH
   local dir=$root/build/$1
@@ -101,43 +82,19 @@ run_tests() {
 
 nat=$scratch/native
 emu=$scratch/emulated
-
-# Puts the same file into both directories.
-put() {  # put SOURCE NAME
-  mkdir -p "$(dirname "$nat/$2")" "$(dirname "$emu/$2")"
-  cp "$1" "$nat/$2"
-  cp "$1" "$emu/$2"
-}
-
-fresh() {
-  rm -rf "$nat" "$emu"
-  mkdir -p "$nat" "$emu"
-}
+first_dir=$nat first_name=native
+second_dir=$emu second_name=emulated
 
 # run LABEL ARG...: runs both tools in their directories and compares; leaves
 # the native exit code in rc.
 run() {
-  local label=$1 erc=0 ok=1
+  local label=$1 erc=0
   shift
   rc=0
   (cd "$nat" && "$native" "$@") > "$scratch/native.out" || rc=$?
   (cd "$emu" && "$qemu" "$tool" "$@") > "$scratch/emulated.out" 2>> "$scratch/qemu.log" || erc=$?
-  if [ $rc -ne $erc ]; then
-    fail "$arch, $label: exit code $rc native, $erc emulated"
-    ok=0
-  fi
-  if ! cmp -s "$scratch/native.out" "$scratch/emulated.out"; then
-    fail "$arch, $label: output differs (native, then emulated):"
-    cat -A "$scratch/native.out"
-    cat -A "$scratch/emulated.out"
-    ok=0
-  fi
-  if ! diff -r "$nat" "$emu" > "$scratch/files.diff"; then
-    fail "$arch, $label: files differ:"
-    cat "$scratch/files.diff"
-    ok=0
-  fi
-  [ $ok -eq 0 ] || passed=$((passed + 1))
+  same_results "$arch, $label" $rc $erc "$scratch/native.out" "$scratch/emulated.out" \
+    "$scratch/native.out"
 }
 
 expect_exit() {  # expect_exit LABEL CODE: the job ran as it should natively
@@ -252,5 +209,4 @@ if [ -s "$scratch/qemu.log" ] && [ $failed -gt 0 ]; then
   echo "qemu said:"
   cat "$scratch/qemu.log"
 fi
-echo "qemu: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary qemu

@@ -18,21 +18,7 @@ fi
 deb=$(realpath "$1")
 tests=$(cd "$(dirname "$0")/.." && pwd)
 examples=$(cd "$tests/../examples" && pwd)
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-passed=0
-failed=0
-
-check() {  # check LABEL COMMAND...
-  local label=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    echo "FAIL: $label"
-    failed=$((failed + 1))
-  fi
-}
+. "$tests/script_checks.sh"
 
 field_set() { [ -n "$(dpkg-deb -f "$deb" "$1")" ]; }
 for field in Package Version Architecture Maintainer Description Depends; do
@@ -119,5 +105,4 @@ else
   echo "note: examples/modu.abs is not there; the S-record run is skipped"
 fi
 
-echo "package: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary package

@@ -27,29 +27,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no .NET or browser installers
 export WINEPREFIX=${WINEPREFIX:-$(dirname "$exe")/wineprefix}
 
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+. "$(dirname "$0")/../script_checks.sh"
 lin=$scratch/linux
 win=$scratch/windows
-passed=0
-failed=0
-
-fail() {
-  echo "FAIL: $*"
-  failed=$((failed + 1))
-}
-
-# Puts the same file into both directories.
-put() {  # put SOURCE NAME
-  mkdir -p "$(dirname "$lin/$2")" "$(dirname "$win/$2")"
-  cp "$1" "$lin/$2"
-  cp "$1" "$win/$2"
-}
-
-fresh() {
-  rm -rf "$lin" "$win"
-  mkdir -p "$lin" "$win"
-}
+first_dir=$lin first_name=Linux
+second_dir=$win second_name=Windows
 
 # run LABEL ARG...: runs both tools in their directories. In the arguments
 # "{/}" stands for the path separator: '/' for Linux, '\' for Windows.
@@ -75,24 +57,8 @@ run() {
   else
     perl -pe 's/\n/\r\n/' "$scratch/linux.out" > "$scratch/expected.out"
   fi
-
-  local ok=1
-  if [ "$lrc" -ne "$wrc" ]; then
-    fail "$label: exit code $lrc on Linux, $wrc on Windows"
-    ok=0
-  fi
-  if ! cmp -s "$scratch/expected.out" "$scratch/windows.out"; then
-    fail "$label: output differs (Linux, then Windows):"
-    cat -A "$scratch/linux.out"
-    cat -A "$scratch/windows.out"
-    ok=0
-  fi
-  if ! diff -r "$lin" "$win" > "$scratch/files.diff"; then
-    fail "$label: files differ:"
-    cat "$scratch/files.diff"
-    ok=0
-  fi
-  [ $ok -eq 0 ] || passed=$((passed + 1))
+  same_results "$label" $lrc $wrc "$scratch/linux.out" "$scratch/windows.out" \
+    "$scratch/expected.out"
 }
 
 expect_exit() {  # expect_exit LABEL CODE
@@ -221,5 +187,4 @@ if [ -s "$scratch/wine.log" ] && [ $failed -gt 0 ]; then
   echo "wine said:"
   cat "$scratch/wine.log"
 fi
-echo "wine: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+summary wine
