@@ -49,7 +49,7 @@ static void crc_kernel_over_memory(benchmark::State &state, const CrcKernel *ker
 
 static const bool kernels_registered = [] {
     for (const CrcKernel &k : crc16_kernels())
-        if (crc16_kernel_available(k))
+        if (cpu_runs(k.needs))
             benchmark::RegisterBenchmark((std::string("crc_kernel/") + k.name).c_str(), crc_kernel_over_memory, &k)
                 ->ArgsProduct({{256, 4096, 128 << 10, 1 << 20}, {0, 1}});
     return true;

@@ -125,7 +125,7 @@ static void hex_kernel_over_text(benchmark::State &state, const HexKernel *kerne
 
 static const bool hex_kernels_registered = [] {
     for (const HexKernel &k : hex_kernels())
-        if (hex_kernel_available(k))
+        if (cpu_runs(k.needs))
             benchmark::RegisterBenchmark((std::string("hex_kernel/") + k.name).c_str(),
                                          hex_kernel_over_text, &k)
                 ->Arg(37)

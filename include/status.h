@@ -5,7 +5,8 @@
 
 constexpr int32_t STATUS_OK = 0;
 constexpr int32_t STATUS_FAILED = 1;         // missing input, unknown option, short thx/thd write
-constexpr int32_t STATUS_RENAME_FAILED = -1; // a rename failed; unknown command number
+constexpr int32_t STATUS_RENAME_FAILED = -1; // a rename of command 5 or 6 failed
+constexpr int32_t STATUS_UNKNOWN_COMMAND = -1; // a command number out of range
 constexpr int32_t STATUS_NO_IMAGE = 77;      // input cannot be sized or image not allocated
 
 constexpr int32_t ERR_READ_SHORT = 0x8001;    // an input file was not read to its end

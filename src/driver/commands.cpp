@@ -28,8 +28,6 @@ namespace {
 
 constexpr int COMMAND_COUNT = 9;
 
-bool verbose() { return options & OPT_VERBOSE; }
-
 // A record file of Intel HEX records: "hex" input sets no bit of its own,
 // as "abs" and "shx" do not.
 bool hex_input()
@@ -141,12 +139,10 @@ int32_t run_commands()
         if (status != 0) {
             std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(status),
                         unsigned(errno), number);
-            finish_backup_removal();
             forget_changed_directories();
             return status;
         }
     }
-    finish_backup_removal();
     const char *failed = nullptr;
     if (int32_t err = sync_changed_directories(&failed); err != 0) {
         std::printf("Unable to write %s to disk, Aborting\n", failed);
@@ -202,10 +198,8 @@ int32_t run_command(int number)
     case 6: {
         if (!records_input)
             return STATUS_OK;
-        SiblingName bak = sibling("bak");
         SiblingName fresh = sibling("new");
-        int32_t rc = put_new_in_place(fresh.text, input_path, bak.text) == 0 ? 0
-                                                                            : STATUS_RENAME_FAILED;
+        int32_t rc = put_new_in_place(fresh.text, input_path) == 0 ? 0 : STATUS_RENAME_FAILED;
         print_rename(rc, fresh.text, input_path);
         return rc;
     }
@@ -215,22 +209,22 @@ int32_t run_command(int number)
             return STATUS_OK;
         int32_t rc = STATUS_OK;
         if (options & OPT_OUT_THX)
-            rc = write_thx_file(output_path, image, image_block_size);
+            rc = write_thx_file(output_path, module_image, image_block_size);
         if (rc == STATUS_OK && (options & OPT_OUT_HEX))
-            rc = write_hex_file(output_path, image, image_block_size);
+            rc = write_hex_file(output_path, module_image, image_block_size);
         return rc;
     }
     case 8:
         if (!outputs || !(options & OPT_OUT_THD))
             return STATUS_OK;
-        return write_thd_file(output_path, image, image_block_size);
+        return write_thd_file(output_path, module_image, image_block_size);
     case 9:
         if (!outputs || !(options & OPT_OUT_BIN))
             return STATUS_OK;
-        return write_bin_file(output_path, image, image_block_size);
+        return write_bin_file(output_path, module_image, image_block_size);
     default:
         std::printf("Don't know this command\n");
-        return STATUS_RENAME_FAILED;
+        return STATUS_UNKNOWN_COMMAND;
     }
 }
 

@@ -29,7 +29,7 @@ static const char *const help_lines[] = {
     " -v : verbose mode                    -z : compress",
 };
 
-const char *const banner = help_lines[0];
+void print_banner() { std::printf("%s\n", help_lines[0]); }
 
 void print_help()
 {

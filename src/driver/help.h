@@ -1,7 +1,8 @@
 // The banner and the help text.
 #pragma once
 
-extern const char *const banner;
+// Prints the banner line (the first help line).
+void print_banner();
 
 // Prints the 21 help lines.
 void print_help();

@@ -168,7 +168,7 @@ int32_t set_option(int letter, const char *value)
         break;
     case 'V':
         options |= OPT_VERBOSE;
-        std::printf("%s\n", banner);
+        print_banner();
         break;
     case 'X':
         copy_padded(configuration, value, CONFIGURATION_SIZE - 1);

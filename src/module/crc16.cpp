@@ -3,7 +3,6 @@
 #include "module/crc16.h"
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -81,10 +80,7 @@ constexpr CrcKernel kernels[] = {
 #endif
 };
 
-// Set on first use. Threads that find it unset at the same time choose the
-// same kernel, so an atomic store without a lock is enough (a guarded
-// static would tie the tool to the C++ run-time library).
-std::atomic<const CrcKernel *> chosen_kernel{nullptr};
+const CrcKernel *chosen = nullptr;
 
 // Below this many bytes the table path takes less time than asking the
 // processor which kernels it can run (some 30 microseconds in a virtual
@@ -103,23 +99,7 @@ uint16_t update_register(uint16_t reg, const uint8_t *p, size_t n)
 
 std::span<const CrcKernel> crc16_kernels() { return kernels; }
 
-bool crc16_kernel_available(const CrcKernel &kernel)
-{
-    return (cpu_features() & kernel.needs) == kernel.needs;
-}
-
-const CrcKernel &crc16_chosen_kernel()
-{
-    const CrcKernel *k = chosen_kernel.load(std::memory_order_relaxed);
-    if (!k) {
-        k = &kernels[0];
-        for (const CrcKernel &candidate : kernels)
-            if (crc16_kernel_available(candidate))
-                k = &candidate;
-        chosen_kernel.store(k, std::memory_order_relaxed);
-    }
-    return *k;
-}
+const CrcKernel &crc16_chosen_kernel() { return choose_kernel(crc16_kernels(), &chosen); }
 
 uint16_t crc16_range(const uint8_t *first, const uint8_t *last)
 {

@@ -20,11 +20,7 @@
 // over n bytes at p and returns it.
 using crc_kernel = uint16_t (*)(uint16_t reg, const uint8_t *p, size_t n);
 
-struct CrcKernel {
-    const char *name;
-    crc_kernel run;
-    unsigned needs;  // CPU_ groups it executes; 0 for the table path
-};
+using CrcKernel = Kernel<crc_kernel>;
 
 // Slice-by-16 tables; the other kernels finish their last bytes with it.
 uint16_t crc16_register_table(uint16_t reg, const uint8_t *p, size_t n);
@@ -37,9 +33,6 @@ uint16_t crc16_register_vpclmul_512(uint16_t reg, const uint8_t *p, size_t n);  
 
 // Every kernel built in, slowest first.
 std::span<const CrcKernel> crc16_kernels();
-
-// Whether this machine can run the kernel.
-bool crc16_kernel_available(const CrcKernel &kernel);
 
 // The kernel crc16_range and crc16_update use: the last one available,
 // chosen on the first call.

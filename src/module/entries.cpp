@@ -10,10 +10,6 @@
 #include "state.h"
 #include "status.h"
 
-const uint8_t key_serial[ENTRY_KEY_SIZE] = {'S', 'N', 'B', 'R', 0, 0, 0, 0};
-const uint8_t key_type[ENTRY_KEY_SIZE] = {'_', 'T', 'Y', 'P', 0, 0, 0, 0};
-const uint8_t key_config[ENTRY_KEY_SIZE] = {'_', 'C', 'F', 'G', 0, 0, 0, 0};
-
 namespace {
 
 constexpr uint32_t TYPE_DATA_SIZE = CONFIGURATION_SIZE;  // "_TYP": the configuration text

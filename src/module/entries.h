@@ -7,9 +7,9 @@
 
 #include "module_layout.h"
 
-extern const uint8_t key_serial[ENTRY_KEY_SIZE];  // "SNBR", four zero bytes
-extern const uint8_t key_type[ENTRY_KEY_SIZE];    // "_TYP", four zero bytes
-extern const uint8_t key_config[ENTRY_KEY_SIZE];  // "_CFG", four zero bytes
+inline constexpr uint8_t key_serial[ENTRY_KEY_SIZE] = {'S', 'N', 'B', 'R', 0, 0, 0, 0};
+inline constexpr uint8_t key_type[ENTRY_KEY_SIZE] = {'_', 'T', 'Y', 'P', 0, 0, 0, 0};
+inline constexpr uint8_t key_config[ENTRY_KEY_SIZE] = {'_', 'C', 'F', 'G', 0, 0, 0, 0};
 
 constexpr uint32_t SERIAL_DATA_SIZE = 4;  // "SNBR": u32 big-endian
 

@@ -33,8 +33,6 @@ constexpr uint64_t CAPACITY_LIMIT = 0xFFFF0000u;
 constexpr uint32_t SPARE_UNITS = 2;
 constexpr uint32_t RAW_SPARE_UNITS = 20;
 
-bool verbose() { return options & OPT_VERBOSE; }
-
 // Size of the input file, which must be there to be opened; the loader
 // opens it again itself. Returns 0, errno or STATUS_NO_IMAGE, with the message.
 int32_t input_file_size(const char *path, uint64_t *size)
@@ -65,9 +63,9 @@ int32_t allocate_image(uint32_t block)
         return STATUS_NO_IMAGE;
     }
     open_flags |= IMAGE_ALLOCATED;
-    image = bytes;
+    module_image = bytes;
     image_block_size = block;
-    std::memset(image, 0xFF, block);
+    std::memset(module_image, 0xFF, block);
     return STATUS_OK;
 }
 
@@ -76,10 +74,10 @@ int32_t load_input(ImageLoader load_record_file, InfoFileReader read_info, uint3
                    uint32_t block)
 {
     if (options & OPT_IN_BIN)
-        return load_bin(input_path, image, capacity, block);
+        return load_bin(input_path, module_image, capacity, block);
     if (options & OPT_IN_RAW)
-        return package_raw(input_path, image, capacity, block, info_file_name, read_info);
-    int32_t rc = load_record_file(input_path, image, capacity, block);
+        return package_raw(input_path, module_image, capacity, block, info_file_name, read_info);
+    int32_t rc = load_record_file(input_path, module_image, capacity, block);
     if (rc == 0 && verbose())
         std::printf("Record size [%08lx] ", static_cast<unsigned long>(loaded_bytes));
     return rc;
@@ -108,20 +106,20 @@ uint32_t word_after_module(const uint8_t *image, uint32_t block, uint32_t size)
 // Checks the loaded module and stores its CRC, or reports why not.
 int32_t check_and_set_crc(uint32_t block)
 {
-    int32_t rc = check_module(image, block);
+    int32_t rc = check_module(module_image, block);
     if (rc != 0) {
-        uint32_t size = get_be32(image + HDR_SIZE);
+        uint32_t size = get_be32(module_image + HDR_SIZE);
         std::printf("Module format problem %04X %08lX %08lX\n", unsigned(rc),
                     static_cast<unsigned long>(size),
-                    static_cast<unsigned long>(word_after_module(image, block, size)));
+                    static_cast<unsigned long>(word_after_module(module_image, block, size)));
         return rc;
     }
-    uint16_t stored = get_be16(image + HDR_CRC);
+    uint16_t stored = get_be16(module_image + HDR_CRC);
     uint16_t computed = get_be16(summary.crc);
     if (stored != CRC_UNSET && stored != computed)
         std::printf("Crc difference - Original %04x - Calculated %04x\n", unsigned(stored),
                     unsigned(computed));
-    put_be16(image + HDR_CRC, computed);
+    put_be16(module_image + HDR_CRC, computed);
     return STATUS_OK;
 }
 

@@ -63,6 +63,12 @@ int32_t check_module(uint8_t *image, uint32_t block)
     return layout_check(image, HDR_NAME_OFFSET, block, flags);
 }
 
+bool module_in_block(const uint8_t *image, uint32_t block, uint32_t *size)
+{
+    *size = block >= HEADER_SIZE ? get_be32(image + HDR_SIZE) : 0;
+    return block >= HEADER_SIZE && *size <= block;
+}
+
 void fill_summary(const uint8_t *image, uint32_t block)
 {
     clear_summary_head();

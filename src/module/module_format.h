@@ -25,6 +25,11 @@ uint16_t module_crc(const uint8_t *image, uint32_t block);
 // reaches beyond the block fails as CHECK_SIZE_SMALL.
 [[nodiscard]] int32_t check_module(uint8_t *image, uint32_t block);
 
+// The module's size from its header, in *size, when the header and the
+// whole module lie inside the block; false when not (only a module that
+// failed its check has a size beyond the block).
+bool module_in_block(const uint8_t *image, uint32_t block, uint32_t *size);
+
 // Refreshes tag, version, crc, size and type of the summary from the image;
 // leaves number and name alone.
 void fill_summary(const uint8_t *image, uint32_t block);

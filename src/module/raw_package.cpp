@@ -187,12 +187,14 @@ int32_t read_raw_data(Packing *pk)
 }
 
 // Stamps the serial number and the type text into the entry list at the
-// start of the data and writes the list back into the raw file. Its outcome
-// replaces the status of the read (a new file ends with 0 once its list is
-// written). Data that was not read whole is not stamped: the list may be
-// cut short, and writing it back could cover bytes never read.
-int32_t stamp_raw_data(const char *path, Packing *pk, int32_t status)
+// start of the data, in the image; *list_length is then the list's new
+// length (0 when nothing was stamped). Its outcome replaces the status of
+// the read (a new file ends with 0 once its list is made). Data that was
+// not read whole is not stamped: the list may be cut short, and writing it
+// back could cover bytes never read.
+int32_t stamp_raw_data(Packing *pk, int32_t status, uint32_t *list_length)
 {
+    *list_length = 0;
     if ((serial_mode == SERIAL_NONE && configuration[0] == 0) ||
         !(pk->new_file || status == STATUS_OK))
         return status;
@@ -203,12 +205,9 @@ int32_t stamp_raw_data(const char *path, Packing *pk, int32_t status)
     uint8_t *start = pk->image + pk->data_offset;
     uint8_t *end = pk->image + pk->pos;
     EntryArea area{start, end, end, pk->image + pk->block - TRAILER_SIZE};
-    uint32_t list_length = 0;
-    status = stamp_entries(area, &list_length);
-    if (status != STATUS_OK)
-        return status;
-    status = write_entry_list(path, &pk->raw, !pk->new_file, start, list_length);
-    pk->pos = pk->data_offset + list_length;
+    status = stamp_entries(area, list_length);
+    if (status == STATUS_OK)
+        pk->pos = pk->data_offset + *list_length;
     return status;
 }
 
@@ -244,10 +243,16 @@ int32_t package_raw(const char *path, uint8_t *image, uint32_t capacity, uint32_
     start_module(&pk);
     status = read_raw_data(&pk);
     zero_fill_to_4(&pk);
-    status = stamp_raw_data(path, &pk, status);
+    uint32_t list_length;
+    status = stamp_raw_data(&pk, status, &list_length);
     if (cfg_created)
         status = append_cfg_records(&pk, pk.buffer, status);
     finish_module(&pk);
+    // The stamped list goes back into the raw file only for a complete
+    // module: a run that fails leaves the file, and its serial number, as
+    // they were.
+    if (list_length > 0 && status == STATUS_OK)
+        status = write_entry_list(path, &pk.raw, !pk.new_file, image + pk.data_offset, list_length);
 
     if (pk.raw)
         std::fclose(pk.raw);

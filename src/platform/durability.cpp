@@ -12,7 +12,8 @@
 #include <unistd.h>
 #endif
 
-#include "state.h"
+#include "path_limits.h"
+#include "platform/file_names.h"
 
 namespace {
 
@@ -23,22 +24,11 @@ char directories[MAX_DIRECTORIES][PATH_BUFFER_SIZE + 32];
 int directory_count = 0;
 uint32_t change_count = 0;
 
-bool is_separator(char c)
-{
-#ifdef _WIN32
-    return c == '/' || c == '\\';
-#else
-    return c == '/';
-#endif
-}
-
 }  // namespace
 
 void directory_of(const char *path, char *out, size_t size)
 {
-    size_t n = std::strlen(path);
-    while (n > 0 && !is_separator(path[n - 1]))
-        n--;
+    size_t n = directory_length(path);
     if (n == 0) {
         std::snprintf(out, size, ".");
         return;

@@ -127,9 +127,3 @@ int seek_to(FILE *file, uint64_t at)
     return fseeko(file, off_t(at), SEEK_SET) == 0 ? 0 : -1;
 #endif
 }
-
-bool same_identity(const FileIdentity &a, const FileIdentity &b)
-{
-    return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-           a.modified_ns == b.modified_ns;
-}

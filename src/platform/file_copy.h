@@ -6,19 +6,10 @@
 #include <cstdint>
 #include <cstdio>
 
-// Who a file is and how it stands: two looks at the same unchanged file
-// give the same identity.
-struct FileIdentity {
-    uint64_t device;
-    uint64_t inode;
-    uint64_t size;
-    int64_t modified_ns;
-};
+#include "file_identity.h"
 
 // The identity of the open file. Returns false when it cannot be had.
 bool file_identity(FILE *file, FileIdentity *id);
-
-bool same_identity(const FileIdentity &a, const FileIdentity &b);
 
 // Moves the stream to offset at, past 2 GiB as well (where long has 32 bits,
 // as on Windows, fseek cannot). Returns 0 or -1.

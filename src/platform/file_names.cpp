@@ -1,14 +1,10 @@
-// Derived file names and the file pair of the CRC patch copy.
+// Derived file names.
 #include "platform/file_names.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "options.h"
-#include "platform/new_file.h"
-#include "platform/run_lock.h"
-#include "state.h"
+#include "path_limits.h"
 
 const char *replace_extension(const char *name, const char *ext)
 {
@@ -29,6 +25,18 @@ const char *replace_extension(const char *name, const char *ext)
     return result;
 }
 
+size_t directory_length(const char *path)
+{
+    size_t n = std::strlen(path);
+    while (n > 0 && path[n - 1] != '/'
+#ifdef _WIN32
+           && path[n - 1] != '\\'
+#endif
+    )
+        n--;
+    return n;
+}
+
 const char *base_name(const char *path)
 {
     const char *p = path + std::strlen(path);
@@ -38,47 +46,4 @@ const char *base_name(const char *path)
         p--;
     }
     return path;
-}
-
-int32_t open_file_pair(const char *in_path, const char *out_path)
-{
-    pair_in = std::fopen(in_path, "rb");
-    if (!pair_in) {
-        int32_t err = errno;
-        std::printf("Unable to open input file %s\n", in_path);
-        return err;
-    }
-    open_flags |= OPEN_IN_FILE;
-    // A fixed name: whatever stands there is removed, so that a planted
-    // link cannot make the copy write into another file.
-    pair_out = recreate_file(out_path);
-    if (!pair_out) {
-        int32_t err = errno;
-        std::printf("Unable to open output file %s\n", out_path);
-        std::fclose(pair_in);
-        pair_in = nullptr;
-        open_flags &= ~OPEN_IN_FILE;
-        return err;
-    }
-    open_flags |= OPEN_OUT_FILE;
-    // The copy is renamed over the input later; the lock goes with it.
-    lock_new_file(pair_out);
-    return 0;
-}
-
-int close_file_pair()
-{
-    int rc = 0;
-    if (open_flags & OPEN_IN_FILE) {
-        std::fclose(pair_in);
-        pair_in = nullptr;
-        open_flags &= ~OPEN_IN_FILE;
-    }
-    if (open_flags & OPEN_OUT_FILE) {
-        if (std::fclose(pair_out) != 0)
-            rc = -1;
-        pair_out = nullptr;
-        open_flags &= ~OPEN_OUT_FILE;
-    }
-    return rc;
 }

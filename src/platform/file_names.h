@@ -1,7 +1,7 @@
-// Derived file names and the file pair of the CRC patch copy.
+// Derived file names.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 
 // name with its extension (a dot among its last five characters) replaced by
 // ext; an empty ext drops the dot too. A name without such a dot gets ".ext"
@@ -9,14 +9,9 @@
 // overwrites.
 const char *replace_extension(const char *name, const char *ext);
 
-// The part of path after its last '\' or '/'.
+// Length of the directory part of path with its last separator ('/', and
+// on Windows '\\' too): 0 for a bare name.
+size_t directory_length(const char *path);
+
+// The part of path after its last '\' or '/', for messages.
 const char *base_name(const char *path);
-
-// Opens pair_in ("rb") and creates pair_out anew, after removing what
-// stands at its name. Returns 0, or errno with a message and nothing left
-// open.
-[[nodiscard]] int32_t open_file_pair(const char *in_path, const char *out_path);
-
-// Closes whichever of the pair is open. Returns 0, or -1 when closing the
-// written file failed (its data may not have reached the disk).
-int close_file_pair();

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -17,11 +18,28 @@ namespace {
 
 #ifdef _WIN32
 
-// CREATE_NEW semantics: the open fails on any name that exists, a link
-// included.
+// CREATE_NEW: the open fails on any name that exists, a link included.
+// Shared for deletion, so that an interrupted run can remove a file it
+// still holds open (it goes when the last handle closes).
 int open_new(const char *path)
 {
-    return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: errno = ENOENT; break;
+        case ERROR_DISK_FULL: errno = ENOSPC; break;
+        default: errno = EACCES; break;
+        }
+        return -1;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(h);
+    return fd;
 }
 
 int open_for_append(const char *path) { return _open(path, _O_WRONLY | _O_APPEND | _O_BINARY); }

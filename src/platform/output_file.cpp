@@ -15,7 +15,8 @@
 #endif
 
 #include "platform/durability.h"
-#include "platform/new_file.h"
+#include "platform/file_names.h"
+#include "platform/scratch_files.h"
 #include "platform/run_lock.h"
 #include "status.h"
 
@@ -83,6 +84,7 @@ int replace_file(const char *from, const char *to)
 #endif
     if (!ok)
         return -1;
+    forget_scratch_file(from);
     note_directory_changed(to);
     return 0;
 }
@@ -95,10 +97,13 @@ int32_t output_open(OutputFile *out, const char *target)
     if (int32_t rc = check_target_writable(target); rc != STATUS_OK)
         return rc;
 
+    // A short name of its own in the target's directory, whatever the
+    // length of the target's name.
+    int directory = int(directory_length(target));
     for (unsigned attempt = 0; attempt < TEMP_ATTEMPTS; attempt++) {
-        std::snprintf(out->temp, sizeof out->temp, "%s.%lu-%u.tarvel-tmp", target, process_id(),
-                      temp_counter++);
-        out->stream = create_new_file(out->temp);
+        std::snprintf(out->temp, sizeof out->temp, "%.*s.tarvel-%lu-%u.tmp", directory, target,
+                      process_id(), temp_counter++);
+        out->stream = create_scratch_file(out->temp, false);
         if (out->stream || errno != EEXIST)
             break;
     }
@@ -127,7 +132,7 @@ int32_t output_commit(OutputFile *out)
     out->buffer = nullptr;
     if (ok && replace_file(out->temp, out->target) == 0)
         return STATUS_OK;
-    std::remove(out->temp);
+    remove_scratch_file(out->temp);
     return ERR_WRITE_SHORT;
 }
 
@@ -146,5 +151,5 @@ void output_discard(OutputFile *out)
     out->stream = nullptr;
     std::free(out->buffer);
     out->buffer = nullptr;
-    std::remove(out->temp);
+    remove_scratch_file(out->temp);
 }

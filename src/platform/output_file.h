@@ -8,13 +8,13 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "state.h"
+#include "path_limits.h"
 
 struct OutputFile {
     FILE *stream;                        // the temporary file, open "wb"
     char *buffer;                        // its stream buffer, from the heap
     char target[PATH_BUFFER_SIZE + 16];  // the name the content is for
-    char temp[PATH_BUFFER_SIZE + 64];    // target + ".<pid>-<n>.tarvel-tmp"
+    char temp[PATH_BUFFER_SIZE + 64];    // target's directory + ".tarvel-<pid>-<n>.tmp"
 };
 
 // Creates the temporary file, under a name no other run uses. Returns 0,

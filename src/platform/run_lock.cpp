@@ -14,7 +14,7 @@
 #endif
 
 #include "platform/durability.h"
-#include "state.h"
+#include "path_limits.h"
 
 namespace {
 

@@ -23,11 +23,7 @@
 // buffer, as the decoder's in-place conversion has it.
 using hex_kernel = void (*)(const uint8_t *source, uint8_t *destination, size_t bytes);
 
-struct HexKernel {
-    const char *name;
-    hex_kernel run;
-    unsigned needs;  // CPU_ groups it executes; 0 for the table path
-};
+using HexKernel = Kernel<hex_kernel>;
 
 void hex_decode_table(const uint8_t *source, uint8_t *destination, size_t bytes);
 
@@ -38,6 +34,3 @@ void hex_decode_avx2(const uint8_t *source, uint8_t *destination, size_t bytes);
 
 // Every kernel built in, slowest first.
 std::span<const HexKernel> hex_kernels();
-
-// Whether this machine can run the kernel.
-bool hex_kernel_available(const HexKernel &kernel);

@@ -2,7 +2,7 @@
 #include "records/hex_writer.h"
 
 #include "byte_order.h"
-#include "module_layout.h"
+#include "module/module_format.h"
 #include "platform/file_names.h"
 #include "platform/output_file.h"
 #include "records/hex.h"
@@ -41,10 +41,8 @@ bool put_record(FILE *file, uint16_t address, uint8_t type, const uint8_t *data,
 
 int32_t write_hex(FILE *file, const uint8_t *image, uint32_t block)
 {
-    if (block < HEADER_SIZE)
-        return ERR_WRITE_SHORT;
-    uint32_t length = get_be32(image + HDR_SIZE);
-    if (length > block)  // only a module that failed its check has one
+    uint32_t length;
+    if (!module_in_block(image, block, &length))
         return ERR_WRITE_SHORT;
     bool first = true;
     uint16_t upper = 0;

@@ -1,9 +1,6 @@
 // Intel HEX records: decoding a line, and patching the module CRC into one.
 #include "records/intel_hex.h"
 
-#include <array>
-#include <cstddef>
-
 #include "byte_order.h"
 #include "records/hex.h"
 #include "status.h"
@@ -21,25 +18,6 @@ constexpr uint8_t TYPE_SEGMENT_START = 0x03;
 constexpr uint8_t TYPE_LINEAR_BASE = 0x04;
 constexpr uint8_t TYPE_LINEAR_START = 0x05;
 
-// Value of every byte as a hex digit of either case, or NOT_HEX.
-constexpr uint8_t NOT_HEX = 0xFF;
-
-constexpr std::array<uint8_t, 256> make_digit_values()
-{
-    std::array<uint8_t, 256> v{};
-    for (auto &d : v)
-        d = NOT_HEX;
-    for (int c = '0'; c <= '9'; c++)
-        v[std::size_t(c)] = uint8_t(c - '0');
-    for (int c = 'A'; c <= 'F'; c++)
-        v[std::size_t(c)] = uint8_t(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; c++)
-        v[std::size_t(c)] = uint8_t(c - 'a' + 10);
-    return v;
-}
-
-constexpr std::array<uint8_t, 256> digit_values = make_digit_values();
-
 // The characters after the lead, without a CR at the end.
 int32_t text_length(const uint8_t *line, int32_t n)
 {
@@ -56,8 +34,8 @@ int32_t text_length(const uint8_t *line, int32_t n)
 bool line_to_bytes(const uint8_t *line, int32_t bytes, uint8_t *out)
 {
     for (int32_t k = 0; k < bytes; k++) {
-        uint8_t hi = digit_values[line[1 + 2 * k]], lo = digit_values[line[2 + 2 * k]];
-        if (hi == NOT_HEX || lo == NOT_HEX)
+        int hi = hex_digit_value(line[1 + 2 * k]), lo = hex_digit_value(line[2 + 2 * k]);
+        if (hi < 0 || lo < 0)
             return false;
         out[k] = uint8_t(hi << 4 | lo);
     }

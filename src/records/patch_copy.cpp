@@ -7,18 +7,14 @@
 
 #include "platform/durability.h"
 #include "platform/file_copy.h"
-#include "platform/file_names.h"
 #include "records/hex.h"
 #include "records/intel_hex.h"
-#include "records/record_loader.h"
+#include "records/file_pair.h"
 #include "records/record_reader.h"
 #include "state.h"
 #include "status.h"
 
 namespace {
-
-// Value of the two hex characters at text.
-int hex_pair(const uint8_t *text) { return hex_value(text[0]) * 16 + hex_value(text[1]); }
 
 // The decoder converts in place; the line itself must be written as read.
 uint8_t scratch[RECORD_BUFFER_SIZE];
@@ -168,11 +164,7 @@ int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
         }
         int32_t status = n == REC_LONG_LINE ? copy_long_line(in, out)
                                             : copy_record(format, &state, n, &numbering, out);
-        // An S-record line gets its line feed back, a T-record one of its
-        // own; an Intel HEX file is copied exactly, a last line without a
-        // line feed staying without one.
-        bool lf_due = format == RecordFormat::S_RECORDS || in->line_ended;
-        if (lf_due && !put_byte(out, '\n')) {
+        if (copy_writes_line_feed(format, in->line_ended) && !put_byte(out, '\n')) {
             std::printf("Problem when adding lf\n");
             lf_lost = true;  // the copy goes on, but must not replace the input
         }
@@ -182,23 +174,31 @@ int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
     return lf_lost ? ERR_WRITE_SHORT : STATUS_OK;
 }
 
+int32_t report_unreadable(const char *record_path)
+{
+    std::printf("Unable to read %s to its end, Aborting\n", record_path);
+    return ERR_READ_SHORT;
+}
+
 // Whether the load's plan fits the file being copied: the same file,
-// unchanged, whose link record (if any) lies in the part that needs no
-// repair.
+// unchanged, for the same link record, all of whose patched records lie in
+// the part that needs no repair.
 bool plan_fits(FILE *in, RecordFormat format)
 {
     FileIdentity now;
     if (!copy_plan.valid || copy_plan.format != format || !file_identity(in, &now) ||
-        !same_identity(now, copy_plan.file))
+        !same_identity(now, copy_plan.file) || (link_record > 0) != (copy_plan.patched_count > 0))
         return false;
-    if (link_record == 0)
-        return true;
-    return copy_plan.link_record == link_record &&
-           copy_plan.link_offset + uint64_t(copy_plan.link_length) < copy_plan.clean_end;
+    for (int i = 0; i < copy_plan.patched_count; i++) {
+        const PatchedRecord &r = copy_plan.patched[i];
+        if (r.offset + uint64_t(r.length) >= copy_plan.clean_end)
+            return false;
+    }
+    return true;
 }
 
 // Copies count bytes of the input from offset from to the new file as they are.
-int32_t copy_as_bytes(CopyOut *out, uint64_t from, uint64_t count, const char *input_path)
+int32_t copy_as_bytes(CopyOut *out, uint64_t from, uint64_t count, const char *record_path)
 {
     if (count == 0)
         return STATUS_OK;
@@ -210,39 +210,87 @@ int32_t copy_as_bytes(CopyOut *out, uint64_t from, uint64_t count, const char *i
         return STATUS_OK;
     if (write_failed)
         return report_short(int32_t(count), size_t(copied));
-    std::printf("Unable to read %s to its end, Aborting\n", input_path);
-    return ERR_READ_SHORT;
+    return report_unreadable(record_path);
 }
 
-// The part of a file that needs no repair, as bytes: the link record's line
-// is read from the file, patched and written in its place, every other byte
-// is copied as it is. Sets *rest to where the record-by-record copy goes on.
-// Returns 0, a failure with its message, or REC_NO_PLAN when the link record
-// cannot be patched (the record-by-record copy then says why).
+// Reads the record of the plan from the file into record_buffer and
+// patches it. False when that cannot be done (the record-by-record copy
+// then says why).
+bool read_and_patch(const PatchedRecord &r)
+{
+    size_t n = size_t(r.length);
+    return seek_to(pair_in, r.offset) == 0 && std::fread(record_buffer, 1, n, pair_in) == n &&
+           patch_link_record(copy_plan.format, record_buffer, r.length) == STATUS_OK;
+}
+
+// The part of a file that needs no repair, as bytes: the records that take
+// the CRC are read from the file, patched and written in their places,
+// every other byte is copied as it is. Returns 0, a failure with its
+// message, or REC_NO_PLAN when a record cannot be patched (then nothing
+// is written).
 constexpr int32_t REC_NO_PLAN = -2;
 
-int32_t copy_clean_part(CopyOut *out, const char *input_path, uint64_t *rest)
+int32_t copy_clean_part(CopyOut *out, const char *record_path)
 {
-    uint64_t link_at = copy_plan.clean_end, link_end = copy_plan.clean_end;
-    int32_t n = 0;
-    if (link_record > 0) {
-        link_at = copy_plan.link_offset;
-        n = copy_plan.link_length;
-        link_end = link_at + uint64_t(n);
-        if (seek_to(pair_in, link_at) != 0 ||
-            std::fread(record_buffer, 1, size_t(n), pair_in) != size_t(n) ||
-            patch_link_record(copy_plan.format, record_buffer, n) != STATUS_OK)
+    for (int i = 0; i < copy_plan.patched_count; i++)
+        if (!read_and_patch(copy_plan.patched[i]))
             return REC_NO_PLAN;
+    uint64_t at = 0;
+    for (int i = 0; i < copy_plan.patched_count; i++) {
+        const PatchedRecord &r = copy_plan.patched[i];
+        if (!read_and_patch(r))
+            return report_unreadable(record_path);
+        if (int32_t rc = copy_as_bytes(out, at, r.offset - at, record_path); rc != STATUS_OK)
+            return rc;
+        size_t written = put_bytes(out, record_buffer, size_t(r.length));
+        if (written != size_t(r.length))
+            return report_short(r.length, written);
+        at = r.offset + uint64_t(r.length);
     }
-    int32_t status = copy_as_bytes(out, 0, link_at, input_path);
-    if (status == STATUS_OK && n > 0) {
-        size_t written = put_bytes(out, record_buffer, size_t(n));
-        if (written != size_t(n))
-            status = report_short(n, written);
+    return copy_as_bytes(out, at, copy_plan.clean_end - at, record_path);
+}
+
+// The copy itself: the part the load planned for as bytes, the rest (or
+// all of a file the load did not plan for) record by record.
+int32_t copy_file(CopyOut *out, const char *record_path, RecordFormat format)
+{
+    uint64_t rest = 0;
+    bool numbering = link_record > 0;
+    if (plan_fits(pair_in, format)) {
+        int32_t rc = copy_clean_part(out, record_path);
+        if (rc != REC_NO_PLAN) {
+            if (rc != STATUS_OK)
+                return rc;
+            rest = copy_plan.clean_end;
+            numbering = false;
+        }
     }
-    if (status == STATUS_OK)
-        status = copy_as_bytes(out, link_end, copy_plan.clean_end - link_end, input_path);
-    *rest = copy_plan.clean_end;
+    if (seek_to(pair_in, rest) != 0)
+        return report_unreadable(record_path);
+    RecordFile in;
+    if (record_file_start(&in, pair_in, rest, format) != STATUS_OK) {
+        std::printf("Memory allocation problem\n");
+        return ERR_NO_MEMORY;
+    }
+    int32_t status = copy_records(&in, out, numbering);
+    record_file_stop(&in);
+    if (status == STATUS_OK && std::ferror(pair_in))
+        return report_unreadable(record_path);
+    return status;
+}
+
+// Writes out what the copy collected, even after a failure (the new file
+// is left as far as the copy got), and closes the pair. A successful copy
+// must then be whole on disk, as it replaces the input next.
+int32_t finish_copy(CopyOut *out, int32_t status, const char *new_path)
+{
+    bool written = write_piece(out);
+    bool flushed = status != STATUS_OK || (written && flush_to_disk(pair_out) == 0);
+    bool closed = close_file_pair() == 0;
+    if (status == STATUS_OK && !(flushed && closed)) {
+        std::printf("Unable to write %s to disk, Aborting\n", new_path);
+        return ERR_WRITE_SHORT;
+    }
     return status;
 }
 
@@ -273,51 +321,19 @@ int32_t patch_s_record(uint8_t *line, int32_t n, uint16_t crc)
     return STATUS_OK;
 }
 
-int32_t copy_with_crc(const char *input_path, const char *new_path, RecordFormat format)
+int32_t copy_with_crc(const char *record_path, const char *new_path, RecordFormat format)
 {
-    if (open_file_pair(input_path, new_path) != 0)
+    if (open_file_pair(record_path, new_path) != 0)
         return STATUS_FAILED;
-    RecordFile in{};
     CopyOut out = {pair_out, static_cast<uint8_t *>(std::malloc(OUT_LARGEST_PIECE)), OUT_FIRST_PIECE,
                    0, false};
-    // What the load found needs no repair is copied as bytes; the rest, and
-    // a file the load did not plan for, record by record.
-    uint64_t rest = 0;
-    bool numbering = link_record > 0;
-    int32_t status = out.bytes ? STATUS_OK : ERR_NO_MEMORY;
-    if (status == STATUS_OK && plan_fits(pair_in, format)) {
-        status = copy_clean_part(&out, input_path, &rest);
-        if (status == REC_NO_PLAN)
-            status = STATUS_OK;
-        else
-            numbering = false;
-    }
-    copy_plan.valid = false;  // used once
-    if (status == STATUS_OK && seek_to(pair_in, rest) != 0) {
-        std::printf("Unable to read %s to its end, Aborting\n", input_path);
-        status = ERR_READ_SHORT;
-    }
-    if (status == STATUS_OK && record_file_start(&in, pair_in, rest, format) != STATUS_OK)
-        status = ERR_NO_MEMORY;
-    if (status == ERR_NO_MEMORY)
+    int32_t status = ERR_NO_MEMORY;
+    if (out.bytes)
+        status = copy_file(&out, record_path, format);
+    else
         std::printf("Memory allocation problem\n");
-    else if (status == STATUS_OK)
-        status = copy_records(&in, &out, numbering);
-    if (status == STATUS_OK && std::ferror(pair_in)) {
-        std::printf("Unable to read %s to its end, Aborting\n", input_path);
-        status = ERR_READ_SHORT;
-    }
-    // What was copied goes out even after a failure: the new file is left
-    // as far as the copy got. When the input is replaced by this file next,
-    // all of it must be on disk.
-    bool written = write_piece(&out);
-    bool flushed = status != STATUS_OK || (written && flush_to_disk(pair_out) == 0);
-    record_file_stop(&in);
+    copy_plan.valid = false;  // used once
+    status = finish_copy(&out, status, new_path);
     std::free(out.bytes);
-    bool closed = close_file_pair() == 0;
-    if (status == STATUS_OK && !(flushed && closed)) {
-        std::printf("Unable to write %s to disk, Aborting\n", new_path);
-        status = ERR_WRITE_SHORT;
-    }
     return status;
 }

@@ -5,7 +5,7 @@
 
 #include "records/record_reader.h"
 
-// Copies input_path to new_path record by record, patching loaded_crc into
+// Copies record_path to new_path record by record, patching loaded_crc into
 // the record whose number (as load_records numbers them) is link_record.
 // S-record lines keep their bytes and line end, a last line without a line
 // feed gets one, T-records get a line feed each, stray bytes and overlong
@@ -14,10 +14,10 @@
 // (a write, the flush or the close failed, or the link record cannot take
 // the CRC; each with a message), ERR_READ_SHORT (reading the input failed)
 // or ERR_NO_MEMORY (no room for the read and write buffers).
-// On failure new_path is left incomplete and input_path untouched. An
+// On failure new_path is left incomplete and record_path untouched. An
 // Intel HEX file (format INTEL_HEX) is copied exactly as it is, but for the
 // four CRC characters and the two checksum characters of its link record.
-[[nodiscard]] int32_t copy_with_crc(const char *input_path, const char *new_path,
+[[nodiscard]] int32_t copy_with_crc(const char *record_path, const char *new_path,
                                     RecordFormat format = RecordFormat::S_RECORDS);
 
 // Writes crc as four hex characters over the first two data bytes of the

@@ -3,24 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/file_copy.h"
 #include "records/record_reader.h"
-
-// What the load learned about a record file for the CRC patch copy, so that
-// the copy need not decode the file again. The copy writes a file as it
-// reads it except where it repairs it: a line feed after a last line that
-// has none and after every T-record. Up to clean_end no repair is due, so
-// that part can be copied as bytes with only the link record patched.
-struct CopyPlan {
-    bool valid;            // set by the last successful load of a record file
-    RecordFormat format;   // the file's records
-    FileIdentity file;     // the file the plan is for, as it stood then
-    uint64_t clean_end;    // the copy reproduces bytes [0, clean_end) as they are
-    int32_t link_record;   // the number of the link record this load found, 0 for none
-    uint64_t link_offset;  // where its line begins
-    int32_t link_length;   // its bytes, without the line feed
-};
-extern CopyPlan copy_plan;
 
 // Places every data record at its address minus link_address, in file order,
 // until an end record or the end of the file; bad records and stray bytes are

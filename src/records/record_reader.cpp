@@ -129,6 +129,19 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
 
 bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0); }
 
+bool copy_writes_line_feed(RecordFormat format, bool line_ended)
+{
+    return format == RecordFormat::S_RECORDS || line_ended;
+}
+
+bool copy_keeps_as_read(RecordFormat format, uint8_t lead, bool line_ended)
+{
+    // A T-record has no line end of its own; a line record had one when its
+    // line ended at a line feed.
+    bool had_line_feed = lead != 'T' && line_ended;
+    return copy_writes_line_feed(format, line_ended) == had_line_feed;
+}
+
 uint8_t record_checksum(const uint8_t *bytes, int32_t n) { return uint8_t(0xFF - byte_sum(bytes, n)); }
 
 uint8_t byte_sum(const uint8_t *bytes, int32_t n)
@@ -168,7 +181,7 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
         // "S", type, two count characters, then 2 x count characters.
         if (n < 4)
             return REC_BAD_LENGTH;
-        count = hex_value(buffer[2]) * 16 + hex_value(buffer[3]);
+        count = hex_pair(buffer + 2);
         if (n < 4 + 2 * count)
             return REC_BAD_LENGTH;
         buffer[2] = uint8_t(count);

@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "record_format.h"
+
 // Decoder state for one file.
 struct DecodeState {
     int32_t count;        // data records and checked S5 records so far
@@ -32,11 +34,6 @@ struct DecodeState {
     bool data_record;     // the last accepted record was a data record
     uint32_t base;        // Intel HEX: the base address of the records that follow
 };
-
-// The two families of record files. S-record files ("abs", "shx", "thx")
-// hold S-record lines and T-records; Intel HEX files ("hex") hold ":" lines.
-// Any other byte where a record would start is a stray byte.
-enum class RecordFormat { S_RECORDS, INTEL_HEX };
 
 // Longest T-record: lead, type, count and 255 bytes. The buffer given to
 // read_record must hold at least this much.
@@ -89,6 +86,16 @@ void record_file_stop(RecordFile *reader);
 
 // True for a read_record result that is a stray byte (rec_no_record).
 bool is_stray_byte(int32_t result);
+
+// Whether the copy of a record file writes a line feed after a record whose
+// line ended (or not) at a line feed: an S-record file gets one after every
+// record, its last line and its T-records included; an Intel HEX file keeps
+// its line ends exactly.
+bool copy_writes_line_feed(RecordFormat format, bool line_ended);
+
+// Whether the copy reproduces a record (or a line too long to be one) with
+// the given lead byte exactly as it stands in the file, line end included.
+bool copy_keeps_as_read(RecordFormat format, uint8_t lead, bool line_ended);
 
 // The byte sum of a record: its checksum is the complement of it (ones' for
 // S-records and T-records, two's for Intel HEX), taken to 8 bits.

@@ -5,6 +5,7 @@
 
 #include "byte_order.h"
 #include "module/module_file.h"
+#include "module/module_format.h"
 #include "platform/file_names.h"
 #include "platform/output_file.h"
 #include "status.h"
@@ -66,7 +67,7 @@ int32_t write_bin_file(const char *path, const uint8_t *image, uint32_t block)
     int32_t rc = output_open(&out, replace_extension(path, "bin"));
     if (rc != 0)
         return rc;
-    uint32_t length = block >= HEADER_SIZE ? get_be32(image + HDR_SIZE) : 0;
-    // A length beyond the block: only a module that failed its check has one.
-    return output_finish(&out, length <= block && write_module(out.stream, image, length));
+    uint32_t length;
+    bool in_block = module_in_block(image, block, &length);
+    return output_finish(&out, in_block && write_module(out.stream, image, length));
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "module/module_format.h"
 #include "module_layout.h"
 #include "platform/output_file.h"
 #include "records/record_reader.h"
@@ -57,21 +58,17 @@ int32_t build_t_record(uint8_t *buffer, const TRecordSpec *want)
 
 int32_t write_thx(FILE *file, const uint8_t *image, uint32_t block)
 {
-    if (record_size == 0)
-        record_size = DEFAULT_THX_RECORD_SIZE;
-    if (!record_size_ok() || block < HEADER_SIZE)
+    uint32_t length;
+    if (!record_size_ok() || !module_in_block(image, block, &length))
         return STATUS_FAILED;
-    uint32_t length = get_be32(image + HDR_SIZE);
-    if (length > block)  // only a module that failed its check has one
-        return STATUS_FAILED;
+    uint32_t piece_size = uint32_t(record_size == 0 ? DEFAULT_RECORD_SIZE : record_size);
 
     uint8_t thd[THD_RECORD_SIZE];
     make_thd(thd, image, block);
     if (put_record(file, TRecordSpec{'0', 0, thd, int32_t(THD_RECORD_SIZE)}) != 0)
         return STATUS_FAILED;
     for (uint32_t offset = 0; offset < length;) {
-        uint32_t piece = length - offset < uint32_t(record_size) ? length - offset
-                                                                 : uint32_t(record_size);
+        uint32_t piece = length - offset < piece_size ? length - offset : piece_size;
         TRecordSpec want{'3', link_address + offset, image + offset, int32_t(piece)};
         if (put_record(file, want) != 0)
             return STATUS_FAILED;

@@ -21,15 +21,14 @@ struct TRecordSpec {
 
 // Largest record_size: a T3 record's count byte (length + 5) reaches 255.
 constexpr int32_t MAX_THX_RECORD_SIZE = 250;
-constexpr int32_t DEFAULT_THX_RECORD_SIZE = 247;
 
 // Builds the record in buffer (at least T_RECORD_MAX bytes). Returns its
 // length in bytes (count + 3), or -1 for a type other than '0', '3', '7' or a
 // length the count byte cannot hold.
 [[nodiscard]] int32_t build_t_record(uint8_t *buffer, const TRecordSpec *want);
 
-// Writes the module's T0, T3 and T7 records to file. A record_size of 0 is
-// set to 247 first. Returns 0, or 1 when a write fell short, when
+// Writes the module's T0, T3 and T7 records to file, record_size data bytes
+// to a T3 record (247 for 0). Returns 0, or 1 when a write fell short, when
 // record_size is out of range or the module's size lies beyond the block.
 [[nodiscard]] int32_t write_thx(FILE *file, const uint8_t *image, uint32_t block);
 

@@ -6,6 +6,8 @@
 # and only src/platform/ may test _WIN32: everything that differs between
 # operating systems lives there. Where a lower layer calls up (a record
 # loader, the info-file reader), the driver hands the function in.
+# Process-wide objects are declared in include/ alone (no `extern` below
+# it), and src/platform/ knows nothing of the run's state and options.
 #
 #   cmake -DSOURCE_DIR=<tree> -P tests/layers/check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -36,7 +38,17 @@ foreach(file ${files})
     if(above AND header MATCHES "^(${above})")
       string(APPEND problems "  ${file} includes ${header}\n")
     endif()
+    if(file MATCHES "^src/platform/" AND header MATCHES "^(state|options)\\.h$")
+      string(APPEND problems "  ${file} includes ${header}\n")
+    endif()
   endforeach()
+
+  if(NOT file MATCHES "^include/")
+    file(STRINGS ${SOURCE_DIR}/${file} externs REGEX "^[ \t]*extern[ \t]+[^\"]")
+    if(externs)
+      string(APPEND problems "  ${file} declares a process-wide object outside include/\n")
+    endif()
+  endif()
 
   if(NOT file MATCHES "^src/platform/")
     file(STRINGS ${SOURCE_DIR}/${file} windows REGEX "_WIN32")
@@ -49,4 +61,4 @@ endforeach()
 if(problems)
   message(FATAL_ERROR "Includes that run against the layers:\n${problems}")
 endif()
-message(STATUS "layers: every include points down")
+message(STATUS "layers: every include points down; process-wide objects live in include/")

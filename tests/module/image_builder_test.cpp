@@ -61,8 +61,8 @@ TEST_F(ImageBuilder, BinModuleGetsItsCrc)
     EXPECT_EQ(build(small_module(), STATUS_OK),
               " Alloc 1028 [00000420] DATADATA CRC F7C2 Size 44 Type 00 Version 0000\n");
     EXPECT_EQ(image_block_size, 1056u);
-    EXPECT_EQ(get_be16(image), 0xF7C2);
-    EXPECT_EQ(image[44], 0xFF);  // the rest stays erased
+    EXPECT_EQ(get_be16(module_image), 0xF7C2);
+    EXPECT_EQ(module_image[44], 0xFF);  // the rest stays erased
 
     init_state();
     options = OPT_IN_BIN;
@@ -72,7 +72,7 @@ TEST_F(ImageBuilder, BinModuleGetsItsCrc)
     EXPECT_EQ(build(wrong, STATUS_OK),
               " DATADATA CRC F7C2 Size 44 Type 00 Version 0000\n"
               "Crc difference - Original 1234 - Calculated f7c2\n");
-    EXPECT_EQ(get_be16(image), 0xF7C2);
+    EXPECT_EQ(get_be16(module_image), 0xF7C2);
 
     init_state();
     options = OPT_IN_BIN;
@@ -91,7 +91,7 @@ TEST_F(ImageBuilder, FailedCheckKeepsTheStoredCrc)
     EXPECT_EQ(build(m, 0x8C40),
               " DATADATA CRC 27DE Size 44 Type 00 Version 0000\n"
               "Module format problem 8C40 0000002C FFFFFFFF\n");
-    EXPECT_EQ(image[0], 0x12);
+    EXPECT_EQ(module_image[0], 0x12);
 
     init_state();
     options = OPT_IN_BIN;
@@ -131,7 +131,7 @@ TEST_F(ImageBuilder, FailuresBeforeTheLoad)
     StdoutCapture out;
     EXPECT_EQ(build_image(load_records, read_info_file), ENOENT);
     EXPECT_EQ(out.stop(), "Unable to open input file " + missing + "\n");
-    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(module_image, nullptr);
 
 }
 
@@ -235,7 +235,7 @@ TEST_F(BinStamping, NothingToStamp)
         m = module_with(terminator, type);
         EXPECT_EQ(build(m, STATUS_OK), summary_line(m));
         EXPECT_EQ(read_file(path), m);
-        EXPECT_EQ(get_be32(image + 40), 0u);
+        EXPECT_EQ(get_be32(module_image + 40), 0u);
     }
 }
 
@@ -306,11 +306,15 @@ TEST_F(BinStamping, BrokenModulesAndUpgrade)
 
 TEST_F(BinStamping, RewriteFailureKeepsTheFile)
 {
-    // A name so long that its temporary file's name is too long.
-    path = dir.file(std::string(245, 'm') + ".bin");
+    // The disk is full: the stamped module cannot be written.
     ASSERT_EQ(set_option('S', "5"), STATUS_OK);
     Bytes m = module_with(snbr(0x00000001) + terminator);
-    EXPECT_EQ(build(m, ENAMETOOLONG), "          CRC 0000 Size 0 Type 00 Version 0000\n");
+    write_file(path, m);
+    input_path = path.data();
+    options |= OPT_IN_BIN;
+    LimitedCall full =
+        call_with_file_size_limit(8, [] { return build_image(load_records, read_info_file); });
+    EXPECT_EQ(full.status, ERR_WRITE_SHORT);
     EXPECT_EQ(read_file(path), m);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),

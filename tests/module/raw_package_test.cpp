@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "builders.h"
 #include "byte_order.h"
@@ -226,14 +227,19 @@ TEST_F(RawPackage, RefusedStampingLeavesTheRawFile)
     ASSERT_EQ(set_option('X', "T"), STATUS_OK);
     EXPECT_EQ(pack(terminator, "name=A\n", ERR_TYPE_BITS), "");
 
-    // The temporary file cannot be made (its name would be too long): the
-    // raw file keeps its content.
+    // The stamped list cannot be written (the disk is full): the raw file
+    // keeps its content.
     init_state();
     options = OPT_IN_RAW;
-    raw_name = std::string(245, 'r') + ".raw";
     ASSERT_EQ(set_option('S', "+"), STATUS_OK);
     Bytes raw = snbr(0x00000001) + terminator;
-    EXPECT_EQ(pack(raw, "name=A\ntype=0x24\n", ERR_WRITE_SHORT), "");
+    write_file(raw_name, raw);
+    write_file("info.txt", "name=A\ntype=0x24\n");
+    LimitedCall full = call_with_file_size_limit(8, [&] {
+        std::vector<uint8_t> bytes(2048, 0xFF);
+        return package_raw(raw_name.c_str(), bytes.data(), 1028, 2048, "info.txt", read_info_file);
+    });
+    EXPECT_EQ(full.status, ERR_WRITE_SHORT);
     EXPECT_EQ(read_file(raw_name), raw);
 }
 
@@ -303,7 +309,7 @@ TEST_F(RawPackage, AppendedEntriesStayInsideTheBlock)
     EXPECT_EQ(pack(filler_entry(996), info, ERR_IMAGE_FIT), "");
     EXPECT_EQ(block, 1344u);
     Bytes list = filler_entry(996) + snbr(0x00000005) + terminator;
-    EXPECT_EQ(read_file("data.raw"), list);
+    EXPECT_EQ(read_file("data.raw"), filler_entry(996));  // the run failed: not stamped
     EXPECT_EQ(module().substr(296), list + trailer);
 
     // With "_TYP" as well the entries do not fit at all.

@@ -168,7 +168,7 @@ TEST_F(Upgrade, BuildImageChecksTheConvertedModule)
     EXPECT_EQ(out.stop(), "          CRC E954 Size 40 Type 00 Version 4344\n");
     EXPECT_EQ(loaded_crc, 0xE954);
     EXPECT_EQ(image_block_size, 1036u / 16 * 16 + 32);
-    EXPECT_EQ(Bytes(reinterpret_cast<char *>(image), 48), upgraded_module);
+    EXPECT_EQ(Bytes(reinterpret_cast<char *>(module_image), 48), upgraded_module);
     EXPECT_EQ(get_be16(summary.crc), 0xCB10);
     EXPECT_EQ(read_file(path), old_module);  // the upgrade writes no file
 }

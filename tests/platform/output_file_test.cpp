@@ -14,16 +14,16 @@
 
 namespace {
 
-// The counter in a temporary name "<target>.<pid>-<n>.tarvel-tmp".
+// The counter in a temporary name "<directory>/.tarvel-<pid>-<n>.tmp".
 unsigned counter_of(const char *temp)
 {
     const char *dash = std::strrchr(temp, '-');
     return unsigned(std::strtoul(dash + 1, nullptr, 10));
 }
 
-std::string temp_name(const std::string &target, unsigned n)
+std::string temp_name(const TempDir &dir, unsigned n)
 {
-    return target + "." + std::to_string(getpid()) + "-" + std::to_string(n) + ".tarvel-tmp";
+    return dir.file(".tarvel-" + std::to_string(getpid()) + "-" + std::to_string(n) + ".tmp");
 }
 
 }  // namespace
@@ -35,6 +35,9 @@ TEST(OutputFile, NamesThatAreTakenAreSteppedOverNotWrittenThrough)
     write_file(target, "old");
     write_file(victim, "victim");
     chmod(target.c_str(), 0640);
+    // A name as long as a file system takes: the temporary name is short.
+    std::string longest = dir.file(std::string(251, 'n') + ".bin");
+    write_file(longest, "old");
 
     OutputFile out;
     ASSERT_EQ(output_open(&out, target.c_str()), STATUS_OK);
@@ -44,10 +47,10 @@ TEST(OutputFile, NamesThatAreTakenAreSteppedOverNotWrittenThrough)
 
     // The next names are taken: links to another file, and a directory.
     for (unsigned n = next; n < next + 3; n++)
-        std::filesystem::create_symlink(victim, temp_name(target, n));
-    std::filesystem::create_directory(temp_name(target, next + 3));
+        std::filesystem::create_symlink(victim, temp_name(dir, n));
+    std::filesystem::create_directory(temp_name(dir, next + 3));
     ASSERT_EQ(output_open(&out, target.c_str()), STATUS_OK);
-    EXPECT_EQ(std::string(out.temp), temp_name(target, next + 4));
+    EXPECT_EQ(std::string(out.temp), temp_name(dir, next + 4));
     ASSERT_EQ(std::fwrite("new", 1, 3, out.stream), 3u);
     ASSERT_EQ(output_commit(&out), STATUS_OK);
 
@@ -56,6 +59,10 @@ TEST(OutputFile, NamesThatAreTakenAreSteppedOverNotWrittenThrough)
     struct stat st;
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);  // the permission bits stay
+
+    ASSERT_EQ(output_open(&out, longest.c_str()), STATUS_OK);
+    ASSERT_EQ(output_commit(&out), STATUS_OK);
+    EXPECT_EQ(read_file(longest), "");
 }
 
 TEST(OutputFile, ALinkAtTheTargetIsReplaced)

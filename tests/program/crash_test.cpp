@@ -51,7 +51,8 @@ bool strace_available()
 // the .new file of a record file.
 bool is_leftover(const std::string &name)
 {
-    return name.find(".tarvel-tmp") != std::string::npos ||
+    return (name.rfind(".tarvel-", 0) == 0 && name.size() > 4 &&
+            name.compare(name.size() - 4, 4, ".tmp") == 0) ||
            (name.size() > 4 && name.compare(name.size() - 4, 4, ".new") == 0);
 }
 

@@ -24,7 +24,7 @@ class HexKernelTest : public ::testing::TestWithParam<HexKernel> {
 protected:
     void SetUp() override
     {
-        if (!hex_kernel_available(GetParam()))
+        if (!cpu_runs(GetParam().needs))
             GTEST_SKIP() << GetParam().name << " is not available on this machine";
     }
 };

@@ -16,7 +16,7 @@
 
 namespace {
 
-std::vector<uint8_t> module_image(uint32_t size, uint32_t block)
+std::vector<uint8_t> test_image(uint32_t size, uint32_t block)
 {
     std::vector<uint8_t> img(block, 0xFF);
     std::memcpy(img.data(), fresh_header, HEADER_SIZE);
@@ -33,7 +33,7 @@ class ThdBin : public StateTest {};
 
 TEST_F(ThdBin, ThdRecordFromTheHeader)
 {
-    auto img = module_image(1000, 1056);
+    auto img = test_image(1000, 1056);
     img[HDR_TYPE] = 0x24;
     img[0] = 0x3D;
     img[1] = 0xBB;
@@ -59,7 +59,7 @@ TEST_F(ThdBin, ThdRecordFromTheHeader)
 
 TEST_F(ThdBin, FilesTakeTheirOwnExtension)
 {
-    auto img = module_image(2500, 2528);
+    auto img = test_image(2500, 2528);
     std::string out = dir.file("modu.thx");
     ASSERT_EQ(write_thd_file(out.c_str(), img.data(), 2528), STATUS_OK);
     ASSERT_EQ(write_bin_file(out.c_str(), img.data(), 2528), STATUS_OK);
@@ -71,7 +71,7 @@ TEST_F(ThdBin, FilesTakeTheirOwnExtension)
 
 TEST_F(ThdBin, FailuresLeaveTheOldFile)
 {
-    auto img = module_image(44, 1056);
+    auto img = test_image(44, 1056);
     std::string missing_dir = dir.file("none/modu.thx");
     EXPECT_EQ(write_thd_file(missing_dir.c_str(), img.data(), 1056), ENOENT);
     EXPECT_EQ(write_bin_file(missing_dir.c_str(), img.data(), 1056), ENOENT);

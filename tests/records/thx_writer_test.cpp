@@ -113,9 +113,9 @@ TEST_F(ThxWriter, RecordSizes)
     for (int i = 0; i < 3; i++)
         EXPECT_EQ(records[1 + i], t_record('3', 16 * i, 4, module.substr(16 * i, 16))) << i;
 
-    record_size = 0;  // as the default, and the setting itself changes
+    record_size = 0;  // as the default; the setting itself stays as given
     ASSERT_EQ(write(test_module(500)), 0);
-    EXPECT_EQ(record_size, 247);
+    EXPECT_EQ(record_size, 0);
     EXPECT_EQ(written().size(), 552u);
 
     record_size = 250;
