@@ -55,8 +55,9 @@ extern ModuleSummary summary;       // facts of the module last loaded or built
 constexpr int MAX_PATCHED_RECORDS = 4;
 
 struct PatchedRecord {
-    uint64_t offset;  // where its line begins in the file
-    int32_t length;   // its bytes without the line feed
+    uint64_t offset;   // where its line begins in the file
+    int32_t length;    // its bytes without the line feed; 1 for a byte of an ELF file
+    uint32_t address;  // ELF: the address that byte loads at (the link address or the next)
 };
 
 struct CopyPlan {
@@ -68,10 +69,23 @@ struct CopyPlan {
     PatchedRecord patched[MAX_PATCHED_RECORDS];
 };
 
+// What a load saw of the file's data, for the words that explain a failure.
+struct LoadReport {
+    bool any_data;            // data bytes were read
+    uint32_t low;             // lowest address of data read
+    uint32_t high;            // highest address of data read
+    bool misfit;              // a record did not fit the image (ERR_IMAGE_FIT)
+    uint32_t misfit_low;      // first and last address of that record's data
+    uint32_t misfit_high;
+    uint32_t capacity;        // bytes of the image from the link address
+    uint64_t damaged_line;    // line (from 1) of a damaged record, 0 for none
+};
+
 extern int32_t link_record;   // number of the record at the link address, 0 = none
 extern uint32_t loaded_bytes; // data bytes placed by the last record load
 extern uint16_t loaded_crc;   // module CRC as loaded (before any upgrade), for the record file
 extern CopyPlan copy_plan;    // the last load's plan for the copy
+extern LoadReport load_report; // what the last load saw
 
 // ---- The copy's file pair and the record buffer, used by one record
 // operation at a time.

@@ -18,10 +18,15 @@ constexpr int32_t ERR_ENTRY_LENGTH = 0x8008;  // the entry exists with another l
 constexpr int32_t ERR_ENTRY_ROOM = 0x8009;    // the entry walk passed the end of its area
 constexpr int32_t ERR_ENTRY_MISSING = 0x800B; // "SNBR" absent and an increment asked
 constexpr int32_t ERR_CFG_FILE = 0x800D;      // generic.tmp cannot be created or read back
+constexpr int32_t ERR_RECORD_SUM = 0x800E;    // a record's checksum is wrong, or records were lost
+constexpr int32_t ERR_ELF_FILE = 0x800F;      // the ELF input is no ELF file or is damaged
+constexpr int32_t ERR_CRC_WRONG = 0x8010;     // -k: the stored CRC is wrong or unset
+constexpr int32_t ERR_CRC_NOT_IN_FILE = 0x8011; // no byte of the file holds the CRC's place
 constexpr int32_t ERR_NO_MODULE = 0x8801;     // no -m option
 constexpr int32_t ERR_INPUT_TYPE = 0x8802;    // -i type not recognised
 constexpr int32_t ERR_OUTPUT_TYPE = 0x8803;   // -o type not recognised
 constexpr int32_t ERR_TYPE_LETTER = 0x8804;   // type option with a letter other than I, O
+constexpr int32_t ERR_CHECK_WRITES = 0x8805;  // -k with an option or input that writes
 
 // Module check: 0x8C00 with one bit per failed rule.
 constexpr int32_t ERR_MODULE_CHECK = 0x8C00;
@@ -36,8 +41,9 @@ constexpr int32_t module_check_status(int32_t bits) { return ERR_MODULE_CHECK | 
 // Results of read_record and decode_record. They stay inside the record code.
 constexpr int32_t REC_END = -1;           // end record (type 7, 8 or 9)
 constexpr int32_t REC_BAD_SUM = 0x43;     // checksum wrong
-constexpr int32_t REC_BAD_LENGTH = 0x49;  // fewer bytes read than the count says, or
-                                          // a count too small for the address
+constexpr int32_t REC_BAD_LENGTH = 0x49;  // a count too small for the address, or a
+                                          // line too short to hold a record at all
+constexpr int32_t REC_CUT_SHORT = 0x4B;   // the record ends before the bytes its count says
 constexpr int32_t REC_LONG_LINE = 0x8900; // a line longer than any valid record
 constexpr int32_t REC_BAD_HEX = 0x4A;     // an Intel HEX line with a character that is no hex digit
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/help.h"
+#include "driver/hints.h"
 #include "driver/info_file.h"
 #include "driver/option_parser.h"
 #include "module/crc16.h"
@@ -16,6 +17,7 @@
 #include "platform/file_names.h"
 #include "platform/input_file.h"
 #include "platform/run_lock.h"
+#include "records/elf_file.h"
 #include "records/hex_writer.h"
 #include "records/patch_copy.h"
 #include "records/record_loader.h"
@@ -28,11 +30,29 @@ namespace {
 
 constexpr int COMMAND_COUNT = 9;
 
-// A record file of Intel HEX records: "hex" input sets no bit of its own,
-// as "abs" and "shx" do not.
-bool hex_input()
+// The kind of file whose CRC is set in place: an ELF file, or a record file
+// of Intel HEX records ("hex" input sets no bit of its own, as "abs" and
+// "shx" do not) or of S-records.
+RecordFormat input_format()
 {
-    return !(options & OPT_IN_NOT_TEXT) && !std::strcmp(input_ext, "hex");
+    if (options & OPT_IN_ELF)
+        return RecordFormat::ELF;
+    if (!(options & OPT_IN_NOT_TEXT) && !std::strcmp(input_ext, "hex"))
+        return RecordFormat::INTEL_HEX;
+    return RecordFormat::S_RECORDS;
+}
+
+// The loader of command 2 for a record file.
+ImageLoader record_loader()
+{
+    switch (input_format()) {
+    case RecordFormat::ELF:
+        return load_elf;
+    case RecordFormat::INTEL_HEX:
+        return load_hex_records;
+    default:
+        return load_records;
+    }
 }
 
 // Names derived from input_path that must survive later replace_extension calls.
@@ -88,7 +108,7 @@ void lock_run_files()
     if ((options & OPT_IN_RAW) && info_file_writes_cfg(info_file_name))
         lock_scratch_name(CFG_FILE_NAME);
 
-    constexpr int MAX_NAMES = 8;
+    constexpr int MAX_NAMES = 9;
     SiblingName names[MAX_NAMES];
     int n = 0;
     auto add = [&](const char *name) {
@@ -99,6 +119,7 @@ void lock_run_files()
         add(replace_extension(input_path, "abs"));
         add(replace_extension(input_path, "shx"));
         add(replace_extension(input_path, "hex"));
+        add(replace_extension(input_path, "elf"));
     }
     if (!(options & OPT_IN_R9500) && output_path) {
         if (options & OPT_OUT_THX)
@@ -124,14 +145,16 @@ void lock_run_files()
             lock_file_at(order[i]);
 }
 
-// Runs the nine commands; returns the status of the first that fails, or 0.
-// A successful run ends by putting the directories it changed on disk, so
-// that what exit code 0 reports survives a power cut.
-int32_t run_commands()
+// Runs the nine commands (with -k the first two, which write nothing);
+// returns the status of the first that fails, or 0, and in *failed its
+// number. A successful run ends by putting the directories it changed on
+// disk, so that what exit code 0 reports survives a power cut.
+int32_t run_commands(int *failed_command)
 {
     lock_run_files();
     int last_change = 0;
-    for (int number = 1; number <= COMMAND_COUNT; number++) {
+    int last = (options & OPT_CHECK) ? 2 : COMMAND_COUNT;
+    for (int number = 1; number <= last; number++) {
         uint32_t changes = directory_changes();
         int32_t status = run_command(number);
         if (directory_changes() != changes)
@@ -140,6 +163,7 @@ int32_t run_commands()
             std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(status),
                         unsigned(errno), number);
             forget_changed_directories();
+            *failed_command = number;
             return status;
         }
     }
@@ -149,6 +173,7 @@ int32_t run_commands()
         errno = err;
         std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(ERR_WRITE_SHORT),
                     unsigned(errno), last_change);
+        *failed_command = last_change;
         return ERR_WRITE_SHORT;
     }
     return STATUS_OK;
@@ -179,14 +204,13 @@ int32_t run_command(int number)
         return check_input_file(input_path);
     case 2:
         std::printf("\ttarvel %s ", input_path);
-        return build_image(hex_input() ? load_hex_records : load_records, read_info_file);
+        return build_image(record_loader(), read_info_file);
     case 3:
         return list_outputs();
     case 4:
         if (!records_input)
             return STATUS_OK;
-        return copy_with_crc(input_path, sibling("new").text,
-                             hex_input() ? RecordFormat::INTEL_HEX : RecordFormat::S_RECORDS);
+        return copy_with_crc(input_path, sibling("new").text, input_format());
     case 5: {
         if (!records_input)
             return STATUS_OK;
@@ -230,33 +254,50 @@ int32_t run_command(int number)
 
 namespace {
 
-// The argument loop: options in order until one fails or an argument does
-// not begin with '-'. The letter is the upper-cased second character, the
-// value begins at the fourth. Returns the last option's status, -1 when no
-// option came.
-int32_t read_arguments(int argc, const char *const *argv)
+// An argument that is a whole word of its own rather than an option.
+enum class Request { NONE, HELP, VERSION };
+
+// -k among the options holds from the start, so that an option before it
+// that would write (a CFG line of an info file read with -g) is refused.
+bool check_requested(int argc, const char *const *argv)
 {
+    for (int i = 1; i < argc && argv[i][0] == '-'; i++)
+        if (option_letter(argv[i]) == 'K')
+            return true;
+    return false;
+}
+
+// The argument loop: options in order until one fails or an argument does
+// not begin with '-'. Returns the last option's status, -1 when no option
+// came, and in *failed_arg the argument whose option failed; --help and
+// --version end the loop and set *request.
+int32_t read_arguments(int argc, const char *const *argv, Request *request, int *failed_arg)
+{
+    if (check_requested(argc, argv))
+        options |= OPT_CHECK;
     int32_t status = -1;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
+        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "--version")) {
+            *request = arg[2] == 'h' ? Request::HELP : Request::VERSION;
+            return STATUS_OK;
+        }
         if (arg[0] != '-')
             break;
-        int letter = static_cast<unsigned char>(arg[1]);
-        if (letter >= 'a' && letter <= 'z')
-            letter -= 'a' - 'A';
-        const char *value = std::strlen(arg) >= 3 ? arg + 3 : "";
-        status = set_option(letter, value);
-        if (status != 0)
+        status = set_option(option_letter(arg), option_value(arg));
+        if (status != 0) {
+            *failed_arg = i;
             break;
+        }
     }
     return status;
 }
 
-// The default output of bin and thx input, and the extensions appended to
-// the module path.
+// The default output of bin and thx input (none under -k, which writes
+// nothing), and the extensions appended to the module path.
 void complete_paths()
 {
-    if ((options & (OPT_IN_BIN | OPT_IN_THX)) && !(options & OPT_IN_R9500) &&
+    if ((options & (OPT_IN_BIN | OPT_IN_THX)) && !(options & (OPT_IN_R9500 | OPT_CHECK)) &&
         !(options & OPT_OUT_MODULE))
         options |= OPT_OUT_THX;
     if (input_path)
@@ -265,33 +306,75 @@ void complete_paths()
         std::snprintf(output_path + std::strlen(output_path), 5, ".%s", output_ext);
 }
 
+// -k writes nothing: an option or an input that would write is refused
+// before anything is read.
+int32_t check_writes_nothing()
+{
+    bool writes = (options & (OPT_OUT_MODULE | OPT_OUT_THD | OPT_IN_RAW | OPT_UPGRADE |
+                              OPT_IN_R9500)) ||
+                  serial_mode != SERIAL_NONE || configuration[0] != 0;
+    if (!(options & OPT_CHECK) || !writes)
+        return STATUS_OK;
+    return refuse_under_check();
+}
+
+// After the options: their error, a missing -m, an option -k refuses, or
+// the commands. *command is the number of the command that failed, 0 when
+// none ran.
+int32_t run_after_options(int32_t status, int *command)
+{
+    if (status != 0) {
+        if (verbose())
+            std::printf("Options error %04X\n", unsigned(status));
+        return status;
+    }
+    if (!(options & OPT_MODULE))
+        return ERR_NO_MODULE;
+    if (int32_t rc = check_writes_nothing(); rc != STATUS_OK) {
+        if (verbose())
+            std::printf("Options error %04X\n", unsigned(rc));
+        return rc;
+    }
+    return run_commands(command);
+}
+
+int print_request(Request request)
+{
+    if (request == Request::HELP)
+        print_usage();
+    else
+        print_version();
+    return 0;
+}
+
 }  // namespace
 
 int run_tool(int argc, const char *const *argv)
 {
     int32_t status = -1;
+    int command = 0, failed_arg = 0;
     if (argc >= 2) {
-        status = read_arguments(argc, argv);
+        Request request = Request::NONE;
+        status = read_arguments(argc, argv, &request, &failed_arg);
+        if (request != Request::NONE)
+            return print_request(request);
         if (options & OPT_FILE_CRC) {
             int32_t crc_status = print_file_crc(input_path);
             release_run_locks();
             return crc_status;
         }
         complete_paths();
-        if (status != 0) {
-            if (verbose())
-                std::printf("Options error %04X\n", unsigned(status));
-        } else if (!(options & OPT_MODULE)) {
-            status = ERR_NO_MODULE;
-        } else {
-            status = run_commands();
-        }
+        status = run_after_options(status, &command);
     }
     release_run_locks();
-    free_image();
     if (status != 0 && (options & OPT_HELP))
         print_help();
     if (verbose())
         std::printf("Exit code %d Error %04X\n", status != 0 ? 1 : 0, unsigned(status));
+    if (status != 0) {
+        std::fflush(stdout);  // the messages first, then what they mean
+        explain_failure({status, command, failed_arg, argc, argv});
+    }
+    free_image();
     return status != 0 ? 1 : 0;
 }

@@ -36,3 +36,60 @@ void print_help()
     for (const char *line : help_lines)
         std::printf("%s\n", line);
 }
+
+namespace {
+
+// The usage that --help prints: every option, the file types and the files.
+const char *const usage_lines[] = {
+    "Usage: tarvel -m=[path/]modu [option ...]",
+    "Sets the CRC-16 of a firmware module in its file, converts modules between",
+    "file types, packages raw data into a module, and stamps serial numbers.",
+    "Options are -X=value; the letter may be of either case.",
+    "",
+    "  -m=path    the module: its path without extension; the files are path.<type>",
+    "  -i=type    input type: abs or shx  S-records (the default)",
+    "                         hex         Intel HEX",
+    "                         elf         a linker's ELF file",
+    "                         thx         T-records",
+    "                         bin         the module itself, byte for byte",
+    "                         raw or s19  raw data, packaged with an info file (-f)",
+    "  -o=type    output type: thx (T-records), bin (the module), hex (Intel HEX);",
+    "             bin and thx input write thx unless -o says otherwise",
+    "  -l=hex     link address: where the module's first byte lies, hex digits without 0x",
+    "  -w         the file holds more than the module (a whole flash image): only the",
+    "             module's bytes are read, and the CRC is set wherever it lies",
+    "  -k         check the stored CRC and write nothing; exit 1 when it is wrong or unset",
+    "  -t=n       data bytes per T-record of the thx output, 1 to 250 (0: 247)",
+    "  -d         also write path.thd, the 20-byte summary of the module",
+    "  -e         the input is an r9500 record file: load and summarise it only",
+    "  -u         upgrade a module of the old 28-byte-header layout",
+    "  -s=n -s=+  set the serial number (\"SNBR\" entry) to n, or add one to it",
+    "  -x=text    the type text (\"_TYP\" entry), at most 11 characters",
+    "  -f=file    the info file of raw input: keyword=value lines",
+    "  -g=file    read an info file at this point of the options",
+    "  -a=tag -n=n -r=n -y=n -@=name   header tag, number, version, type and name",
+    "  -_=cfg     a CFG line: append a \"_CFG\" record to generic.tmp",
+    "  -c         print the size and CRC of the file -m names (no extension added)",
+    "  -v         verbose: the banner, progress lines and the exit line",
+    "  -z         accepted, no effect; -# and -* likewise (info-file comments)",
+    "  -h -?      print the short help when the run fails",
+    "  --help     this text; --version  the release",
+    "",
+    "Files: path.abs, .shx, .hex and .elf are set in place: path.new is written and",
+    "synced, the old file is kept as path.bak, and path.new takes its name in one",
+    "rename. path.thx, .bin, .hex and .thd are written whole under a temporary",
+    "name and renamed into place. generic.tmp in the working directory collects the",
+    "CFG records of an info file.",
+    "Exit code 0 on success and 1 on failure: the reason is on standard output,",
+    "explained in words on standard error. man tarvel has the details.",
+};
+
+}  // namespace
+
+void print_usage()
+{
+    for (const char *line : usage_lines)
+        std::printf("%s\n", line);
+}
+
+void print_version() { std::printf("tarvel %s\n", TARVEL_VERSION); }

@@ -54,6 +54,23 @@ int32_t saturating_decimal(const char *text)
 
 }  // namespace
 
+int option_letter(const char *arg)
+{
+    int letter = static_cast<unsigned char>(arg[1]);
+    if (letter >= 'a' && letter <= 'z')
+        letter -= 'a' - 'A';
+    return letter;
+}
+
+const char *option_value(const char *arg) { return std::strlen(arg) >= 3 ? arg + 3 : ""; }
+
+int32_t refuse_under_check()
+{
+    std::printf("Option -k writes nothing: it cannot be combined with -o, -t, -d, -s, -x, -u, -e, "
+                "raw input or CFG lines\n");
+    return ERR_CHECK_WRITES;
+}
+
 int32_t set_file_type(int letter, const char *value)
 {
     char name[4] = {};
@@ -72,6 +89,8 @@ int32_t set_file_type(int letter, const char *value)
             options |= OPT_IN_THX;
         } else if (!std::strcmp(name, "hex")) {
             // Intel HEX records: a record file like abs and shx, no bit
+        } else if (!std::strcmp(name, "elf")) {
+            options |= OPT_IN_ELF;
         } else {
             std::printf("Input extension %s %s???\n", name, value);
             return ERR_INPUT_TYPE;
@@ -128,6 +147,9 @@ int32_t set_option(int letter, const char *value)
     case 'I':
     case 'O':
         return set_file_type(letter, value);
+    case 'K':
+        options |= OPT_CHECK;
+        break;
     case 'L':
         link_address = parse_hex(value);
         break;
@@ -170,6 +192,9 @@ int32_t set_option(int letter, const char *value)
         options |= OPT_VERBOSE;
         print_banner();
         break;
+    case 'W':
+        options |= OPT_WHOLE;
+        break;
     case 'X':
         copy_padded(configuration, value, CONFIGURATION_SIZE - 1);
         configuration[CONFIGURATION_SIZE - 1] = 0;
@@ -181,6 +206,8 @@ int32_t set_option(int letter, const char *value)
         options |= OPT_COMPRESS;
         break;
     case '_':
+        if (options & OPT_CHECK)
+            return refuse_under_check();
         return write_cfg_record(value);
     default:
         std::printf("Unknown option %c\n", letter);

@@ -31,6 +31,7 @@ int32_t link_record;
 uint32_t loaded_bytes;
 uint16_t loaded_crc;
 CopyPlan copy_plan;
+LoadReport load_report;
 
 FILE *pair_in;
 FILE *pair_out;
@@ -92,6 +93,7 @@ void init_state()
     loaded_bytes = 0;
     loaded_crc = 0;
     copy_plan = CopyPlan{};
+    load_report = LoadReport{};
 
     open_flags = 0;
     std::memset(record_buffer, 0, sizeof record_buffer);

@@ -1,6 +1,8 @@
 // Intel HEX records: decoding a line, and patching the module CRC into one.
 #include "records/intel_hex.h"
 
+#include <cstring>
+
 #include "byte_order.h"
 #include "records/hex.h"
 #include "status.h"
@@ -56,6 +58,8 @@ int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n)
         return REC_BAD_HEX;
     const uint8_t *b = buffer + 1;
     int32_t count = b[0];
+    if (bytes < HEX_FIXED_BYTES + count)
+        return REC_CUT_SHORT;
     if (bytes != HEX_FIXED_BYTES + count)
         return REC_BAD_LENGTH;
     if (byte_sum(b, bytes) != 0)
@@ -96,25 +100,11 @@ int32_t decode_record_of(RecordFormat format, DecodeState *state, uint8_t *buffe
     return decode_record(state, buffer, n);
 }
 
-int32_t patch_hex_record(uint8_t *line, int32_t n, uint16_t crc)
+bool known_record_type(RecordFormat format, const uint8_t *buffer)
 {
-    if (n < 1 || line[0] != ':')
-        return REC_BAD_LENGTH;
-    int32_t chars = text_length(line, n);
-    if (chars < 2 * HEX_FIXED_BYTES)
-        return REC_BAD_LENGTH;
-    // The record as bytes, checked as the decoder checks it.
-    uint8_t b[HEX_FIXED_BYTES + 255];
-    int32_t bytes = chars / 2;
-    if (chars % 2 != 0 || bytes > int32_t(sizeof b) || !line_to_bytes(line, bytes, b))
-        return REC_BAD_LENGTH;
-    int32_t count = b[0];
-    if (bytes != HEX_FIXED_BYTES + count || b[3] != TYPE_DATA || count < 2)
-        return REC_BAD_LENGTH;
-
-    put_be16(b + HEX_DATA_AT, crc);
-    word_to_hex(crc, reinterpret_cast<char *>(line + 1 + 2 * HEX_DATA_AT));
-    int32_t sum_at = HEX_DATA_AT + count;
-    byte_to_hex(uint8_t(-byte_sum(b, sum_at)), reinterpret_cast<char *>(line + 1 + 2 * sum_at));
-    return STATUS_OK;
+    // Intel HEX lines are converted to bytes before the checksum test, the
+    // type at byte 3 after the count; S-records keep their type character.
+    if (format == RecordFormat::INTEL_HEX)
+        return buffer[4] <= TYPE_LINEAR_START;
+    return std::strchr("01235789", buffer[1]) != nullptr && buffer[1] != 0;
 }

@@ -1,4 +1,4 @@
-// Intel HEX records: decoding a line, and patching the module CRC into one.
+// Intel HEX records: decoding a line.
 //
 //   FIELD     CHARACTERS      MEANING
 //   lead      ":"
@@ -36,9 +36,8 @@
 [[nodiscard]] int32_t decode_record_of(RecordFormat format, DecodeState *state, uint8_t *buffer,
                                        int32_t n);
 
-// Writes crc as four upper-case hex characters over the first two data
-// bytes of the Intel HEX data record of n bytes in line and sets its
-// checksum to match; all other bytes stay as they are. Returns 0, or
-// REC_BAD_LENGTH when the line is not a data record with at least two data
-// bytes within its n bytes.
-[[nodiscard]] int32_t patch_hex_record(uint8_t *line, int32_t n, uint16_t crc);
+// Whether the record that decode_record_of has just refused as REC_BAD_SUM
+// or REC_CUT_SHORT is of a type the decoder reads (S-records and T-records
+// 0, 1, 2, 3, 5, 7, 8, 9; Intel HEX 00 to 05): a damaged record, not bytes
+// that only look like one.
+bool known_record_type(RecordFormat format, const uint8_t *buffer);

@@ -9,6 +9,7 @@
 #include "platform/file_copy.h"
 #include "records/hex.h"
 #include "records/intel_hex.h"
+#include "records/record_patch.h"
 #include "records/file_pair.h"
 #include "records/record_reader.h"
 #include "state.h"
@@ -93,29 +94,51 @@ int32_t copy_long_line(RecordFile *in, CopyOut *out)
     return STATUS_OK;
 }
 
-// The patch of the link record's line in the file's format.
-int32_t patch_link_record(RecordFormat format, uint8_t *line, int32_t n)
+// The patch of a record that takes the CRC, in the file's format: the link
+// record's first two data bytes, or under -w the CRC's bytes wherever they
+// fall in the record.
+int32_t patch_record(RecordFormat format, uint8_t *line, int32_t n)
 {
+    if (options & OPT_WHOLE)
+        return patch_crc_at(format, line, n, link_address, loaded_crc);
     if (format == RecordFormat::INTEL_HEX)
         return patch_hex_record(line, n, loaded_crc);
     return patch_s_record(line, n, loaded_crc);
 }
 
-// Numbers the record of n bytes in record_buffer as the loader did and
-// patches it when it is the link record. The decoder converts in place, so
-// it works on a copy: the line itself must be written as read.
-int32_t patch_if_link_record(RecordFormat format, DecodeState *state, int32_t n, bool *numbering,
-                             size_t *written, bool *write)
+// Whether the record of n bytes in record_buffer takes the CRC, decided as
+// the load decided it: the record whose number is link_record, or under -w
+// every data record before the end record that holds a byte of the CRC.
+// The decoder converts in place, so it works on a copy: the line itself
+// must be written as read. *patching goes false once no later record can
+// take the CRC, so that nothing more needs decoding.
+bool takes_crc(RecordFormat format, DecodeState *state, int32_t n, bool *patching)
 {
     int32_t before = state->count;
     std::memcpy(scratch, record_buffer, size_t(n));
-    (void)decode_record_of(format, state, scratch, n);
+    int32_t rc = decode_record_of(format, state, scratch, n);
+    if (options & OPT_WHOLE) {
+        if (rc == REC_END)
+            *patching = false;
+        return rc == STATUS_OK && state->data_record &&
+               (data_holds(*state, link_address) || data_holds(*state, link_address + 1));
+    }
     if (state->count == before || state->count != link_record)
+        return false;
+    *patching = false;  // record numbers only grow
+    return true;
+}
+
+// Patches the record of n bytes in record_buffer when it takes the CRC.
+// *write goes false when the record is not to be written: a T-record cannot
+// take the CRC, and the copy reports its result (34900) as the count of
+// bytes written.
+int32_t patch_if_taken(RecordFormat format, DecodeState *state, int32_t n, bool *patching,
+                       size_t *written, bool *write)
+{
+    if (!takes_crc(format, state, n, patching))
         return STATUS_OK;
-    // Record numbers only grow: once the link record is behind, no record
-    // can take the patch and nothing needs decoding.
-    *numbering = false;
-    int32_t rc = patch_link_record(format, record_buffer, n);
+    int32_t rc = patch_record(format, record_buffer, n);
     if (rc == REC_BAD_LENGTH) {
         std::printf("Record %d at the link address has no room for the CRC, Aborting\n",
                     int(state->count));
@@ -123,21 +146,21 @@ int32_t patch_if_link_record(RecordFormat format, DecodeState *state, int32_t n,
         return ERR_WRITE_SHORT;
     }
     if (rc != 0) {
-        *written = size_t(rc);  // REC_T_RECORD: the record is left out
+        *written = size_t(rc);
         *write = false;
     }
     return STATUS_OK;
 }
 
-// One record of n bytes in record_buffer, the link record patched.
-int32_t copy_record(RecordFormat format, DecodeState *state, int32_t n, bool *numbering,
+// One record of n bytes in record_buffer, patched when it takes the CRC.
+int32_t copy_record(RecordFormat format, DecodeState *state, int32_t n, bool *patching,
                     CopyOut *out)
 {
     size_t written = 0;
     bool write = true;
     int32_t status = STATUS_OK;
-    if (*numbering)
-        status = patch_if_link_record(format, state, n, numbering, &written, &write);
+    if (*patching)
+        status = patch_if_taken(format, state, n, patching, &written, &write);
     if (write)
         written = put_bytes(out, record_buffer, size_t(n));
     if (status == STATUS_OK && written != size_t(n))
@@ -145,9 +168,9 @@ int32_t copy_record(RecordFormat format, DecodeState *state, int32_t n, bool *nu
     return status;
 }
 
-// Copies in to out record by record; see copy_with_crc. numbering: the
-// link record may still come (records are numbered and decoded until it has).
-int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
+// Copies in to out record by record; see copy_with_crc. patching: a record
+// that takes the CRC may still come (records are decoded until none can).
+int32_t copy_records(RecordFile *in, CopyOut *out, bool patching)
 {
     RecordFormat format = in->format;
     DecodeState state = {};
@@ -163,7 +186,7 @@ int32_t copy_records(RecordFile *in, CopyOut *out, bool numbering)
             continue;
         }
         int32_t status = n == REC_LONG_LINE ? copy_long_line(in, out)
-                                            : copy_record(format, &state, n, &numbering, out);
+                                            : copy_record(format, &state, n, &patching, out);
         if (copy_writes_line_feed(format, in->line_ended) && !put_byte(out, '\n')) {
             std::printf("Problem when adding lf\n");
             lf_lost = true;  // the copy goes on, but must not replace the input
@@ -187,7 +210,10 @@ bool plan_fits(FILE *in, RecordFormat format)
 {
     FileIdentity now;
     if (!copy_plan.valid || copy_plan.format != format || !file_identity(in, &now) ||
-        !same_identity(now, copy_plan.file) || (link_record > 0) != (copy_plan.patched_count > 0))
+        !same_identity(now, copy_plan.file))
+        return false;
+    bool by_number = format != RecordFormat::ELF && !(options & OPT_WHOLE);
+    if (by_number && (link_record > 0) != (copy_plan.patched_count > 0))
         return false;
     for (int i = 0; i < copy_plan.patched_count; i++) {
         const PatchedRecord &r = copy_plan.patched[i];
@@ -220,7 +246,7 @@ bool read_and_patch(const PatchedRecord &r)
 {
     size_t n = size_t(r.length);
     return seek_to(pair_in, r.offset) == 0 && std::fread(record_buffer, 1, n, pair_in) == n &&
-           patch_link_record(copy_plan.format, record_buffer, r.length) == STATUS_OK;
+           patch_record(copy_plan.format, record_buffer, r.length) == STATUS_OK;
 }
 
 // The part of a file that needs no repair, as bytes: the records that take
@@ -250,19 +276,45 @@ int32_t copy_clean_part(CopyOut *out, const char *record_path)
     return copy_as_bytes(out, at, copy_plan.clean_end - at, record_path);
 }
 
+// An ELF file: every byte as it is but the two of the CRC, which the load
+// found at their file offsets. There is no other way to copy one, so the
+// file must be the one the load planned for.
+int32_t copy_elf(CopyOut *out, const char *record_path)
+{
+    if (!plan_fits(pair_in, RecordFormat::ELF)) {
+        std::printf("%s changed while it was read, Aborting\n", record_path);
+        return ERR_READ_SHORT;
+    }
+    uint64_t at = 0;
+    for (int i = 0; i < copy_plan.patched_count; i++) {
+        const PatchedRecord &b = copy_plan.patched[i];
+        if (b.offset < at)
+            continue;  // segments that share file bytes: the first address wins
+        if (int32_t rc = copy_as_bytes(out, at, b.offset - at, record_path); rc != STATUS_OK)
+            return rc;
+        uint8_t crc_byte = uint8_t(b.address == link_address ? loaded_crc >> 8 : loaded_crc);
+        if (!put_byte(out, crc_byte))
+            return report_short(1, 0);
+        at = b.offset + 1;
+    }
+    return copy_as_bytes(out, at, copy_plan.clean_end - at, record_path);
+}
+
 // The copy itself: the part the load planned for as bytes, the rest (or
 // all of a file the load did not plan for) record by record.
 int32_t copy_file(CopyOut *out, const char *record_path, RecordFormat format)
 {
+    if (format == RecordFormat::ELF)
+        return copy_elf(out, record_path);
     uint64_t rest = 0;
-    bool numbering = link_record > 0;
+    bool patching = (options & OPT_WHOLE) || link_record > 0;
     if (plan_fits(pair_in, format)) {
         int32_t rc = copy_clean_part(out, record_path);
         if (rc != REC_NO_PLAN) {
             if (rc != STATUS_OK)
                 return rc;
             rest = copy_plan.clean_end;
-            numbering = false;
+            patching = false;
         }
     }
     if (seek_to(pair_in, rest) != 0)
@@ -272,7 +324,7 @@ int32_t copy_file(CopyOut *out, const char *record_path, RecordFormat format)
         std::printf("Memory allocation problem\n");
         return ERR_NO_MEMORY;
     }
-    int32_t status = copy_records(&in, out, numbering);
+    int32_t status = copy_records(&in, out, patching);
     record_file_stop(&in);
     if (status == STATUS_OK && std::ferror(pair_in))
         return report_unreadable(record_path);
@@ -295,31 +347,6 @@ int32_t finish_copy(CopyOut *out, int32_t status, const char *new_path)
 }
 
 }  // namespace
-
-int32_t patch_s_record(uint8_t *line, int32_t n, uint16_t crc)
-{
-    if (n < 1)
-        return REC_BAD_LENGTH;
-    if (line[0] != 'S')
-        return rec_no_record(line[0]);
-    if (n < 4 || line[1] < '1' || line[1] > '3')
-        return REC_BAD_LENGTH;
-    int32_t t = line[1] - '0';  // address width t + 1
-    int32_t count = hex_pair(line + 2);
-    // Address, the two CRC bytes and the checksum, all within the line.
-    if (count < (t + 1) + 2 + 1 || n < 4 + 2 * count)
-        return REC_BAD_LENGTH;
-
-    uint8_t *sum_at = line + 2 * count + 2;
-    uint8_t *data_at = line + 2 * t + 6;
-    word_to_hex(crc, reinterpret_cast<char *>(data_at));
-    // The checksum of the record as it now reads: count, address and data.
-    uint8_t bytes[255];
-    for (int32_t i = 0; i < count; i++)
-        bytes[i] = uint8_t(hex_pair(line + 2 + 2 * i));
-    byte_to_hex(record_checksum(bytes, count), reinterpret_cast<char *>(sum_at));
-    return STATUS_OK;
-}
 
 int32_t copy_with_crc(const char *record_path, const char *new_path, RecordFormat format)
 {

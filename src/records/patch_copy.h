@@ -19,10 +19,3 @@
 // four CRC characters and the two checksum characters of its link record.
 [[nodiscard]] int32_t copy_with_crc(const char *record_path, const char *new_path,
                                     RecordFormat format = RecordFormat::S_RECORDS);
-
-// Writes crc as four hex characters over the first two data bytes of the
-// S1, S2 or S3 line of n bytes and corrects its checksum; all other bytes
-// stay as they are. Returns 0, rec_no_record(first byte) when the line is
-// not an S-record, or REC_BAD_LENGTH when it is not a data record with at
-// least two data bytes within the n bytes.
-[[nodiscard]] int32_t patch_s_record(uint8_t *line, int32_t n, uint16_t crc);

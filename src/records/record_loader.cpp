@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "byte_order.h"
 #include "module/loader_input.h"
 #include "module/module_format.h"
 #include "platform/file_copy.h"
@@ -20,7 +21,9 @@ namespace {
 struct PlanNotes {
     bool clean = true;
     uint64_t clean_end = 0;
-    PatchedRecord link = {0, 0};  // the last record at the link address; length 0: none
+    int32_t patched_count = 0;
+    PatchedRecord patched[MAX_PATCHED_RECORDS] = {};
+    bool too_many = false;  // more records take the CRC than the plan holds
 };
 
 void note_unit(PlanNotes *notes, bool kept_as_read, uint64_t unit_end)
@@ -33,9 +36,16 @@ void note_unit(PlanNotes *notes, bool kept_as_read, uint64_t unit_end)
         notes->clean = false;
 }
 
-void note_link_record(PlanNotes *notes, uint64_t offset, int32_t length)
+// A record that takes the CRC. Without -w only the last record at the link
+// address does, so a later one replaces an earlier one.
+void note_patched(PlanNotes *notes, uint64_t offset, int32_t length, bool replace)
 {
-    notes->link = {offset, length};
+    if (replace)
+        notes->patched_count = 0;
+    if (notes->patched_count == MAX_PATCHED_RECORDS)
+        notes->too_many = true;
+    else
+        notes->patched[notes->patched_count++] = {offset, length, 0};
 }
 
 // The plan of a load that has read file to its end with status.
@@ -44,62 +54,198 @@ void make_plan(const PlanNotes &notes, RecordFormat format, FILE *file, int32_t 
     copy_plan = CopyPlan{};
     copy_plan.format = format;
     copy_plan.clean_end = notes.clean_end;
-    if (notes.link.length > 0)
-        copy_plan.patched[copy_plan.patched_count++] = notes.link;
-    copy_plan.valid = status == STATUS_OK && file_identity(file, &copy_plan.file);
+    copy_plan.patched_count = notes.patched_count;
+    std::memcpy(copy_plan.patched, notes.patched, sizeof notes.patched);
+    copy_plan.valid = status == STATUS_OK && !notes.too_many && file_identity(file, &copy_plan.file);
+}
+
+// One load of a record file.
+struct Load {
+    RecordFile reader;
+    uint8_t *image;
+    uint32_t capacity;
+    DecodeState state;
+    PlanNotes notes;
+    uint32_t total;      // data bytes of the records placed
+    bool placing;        // false after a record that did not fit: the rest is only looked at
+    unsigned crc_bytes;  // -w: bit k set when a record holds the byte at link_address + k
+};
+
+void note_extent(uint32_t low, uint32_t high)
+{
+    LoadReport &r = load_report;
+    if (!r.any_data || low < r.low)
+        r.low = low;
+    if (!r.any_data || high > r.high)
+        r.high = high;
+    r.any_data = true;
 }
 
 // Places the data of an accepted data record at its address less the link
 // address. Returns 0, or ERR_IMAGE_FIT when it lies below the link address
 // or reaches beyond capacity.
-int32_t place_data(const DecodeState &state, uint8_t *image, uint32_t capacity, uint32_t *total)
+int32_t place_data(Load *load)
 {
-    if (state.length == 0)
-        return STATUS_OK;
-    uint32_t offset = state.address - link_address;
-    *total += uint32_t(state.length);
+    const DecodeState &s = load->state;
+    uint32_t offset = s.address - link_address;
+    load->total += uint32_t(s.length);
     // An address below the link address wraps to a negative offset.
-    if (int32_t(offset) < 0 || uint64_t(offset) + uint32_t(state.length) > capacity)
+    if (int32_t(offset) < 0 || uint64_t(offset) + uint32_t(s.length) > load->capacity)
         return ERR_IMAGE_FIT;
-    std::memcpy(image + offset, state.data, size_t(state.length));
+    std::memcpy(load->image + offset, s.data, size_t(s.length));
     return STATUS_OK;
 }
 
-// Reads the records of an open file into the image until an end record or
-// the end of the file; the units it passes are noted for the copy's plan.
-int32_t read_records(RecordFile *reader, uint8_t *image, uint32_t capacity, PlanNotes *notes,
-                     uint32_t *total)
+// -w: places the part of the record's data that falls inside the image,
+// from the link address on; the rest belongs to other parts of the image.
+void place_inside(Load *load)
 {
-    RecordFormat format = reader->format;
-    DecodeState state = {};
+    const DecodeState &s = load->state;
+    uint64_t from = s.address, to = uint64_t(s.address) + uint32_t(s.length);
+    uint64_t first = link_address, end = uint64_t(link_address) + load->capacity;
+    if (from < first)
+        from = first;
+    if (to > end)
+        to = end;
+    if (from >= to)
+        return;
+    std::memcpy(load->image + (from - first), s.data + (from - s.address), size_t(to - from));
+    load->total += uint32_t(to - from);
+}
+
+// An accepted data record of n bytes at unit_start.
+int32_t take_data_record(Load *load, uint64_t unit_start, int32_t n)
+{
+    const DecodeState &s = load->state;
+    bool whole = options & OPT_WHOLE;
+    if (s.address == link_address) {
+        link_record = s.count;
+        if (!whole)
+            note_patched(&load->notes, unit_start, n, true);
+    }
+    unsigned crc_bytes = (data_holds(s, link_address) ? 1u : 0u) |
+                         (data_holds(s, link_address + 1) ? 2u : 0u);
+    if (whole && crc_bytes) {
+        load->crc_bytes |= crc_bytes;
+        note_patched(&load->notes, unit_start, n, false);
+    }
+    if (s.length == 0)
+        return STATUS_OK;
+    note_extent(s.address, s.address + uint32_t(s.length - 1));
+    if (!load->placing)
+        return STATUS_OK;
+    if (whole) {
+        place_inside(load);
+        return STATUS_OK;
+    }
+    int32_t status = place_data(load);
+    if (status != STATUS_OK) {
+        load->placing = false;
+        load_report.misfit = true;
+        load_report.misfit_low = s.address;
+        load_report.misfit_high = s.address + uint32_t(s.length - 1);
+    }
+    return status;
+}
+
+// Line (from 1) of the byte at offset in file: the line feeds before it, counted anew.
+uint64_t line_at(FILE *file, uint64_t offset)
+{
+    uint64_t line = 1, at = 0;
+    uint8_t block[4096];
+    if (seek_to(file, 0) != 0)
+        return 0;
+    while (at < offset) {
+        size_t want = offset - at < sizeof block ? size_t(offset - at) : sizeof block;
+        size_t got = std::fread(block, 1, want, file);
+        if (got == 0)
+            break;
+        for (size_t i = 0; i < got; i++)
+            line += block[i] == '\n';
+        at += got;
+    }
+    return line;
+}
+
+// A record the decoder refused: a damaged record of a known type (a wrong
+// checksum, bytes missing, an S5 count that says records were lost) fails
+// the load with its message; anything else was never a record and is
+// passed over. Returns 0 or ERR_RECORD_SUM.
+int32_t refuse_record(Load *load, int32_t rc, uint64_t unit_start)
+{
+    RecordFormat format = load->reader.format;
+    bool lost = format == RecordFormat::S_RECORDS && rc == rec_bad_count(load->state.count - 1);
+    bool damaged = (rc == REC_BAD_SUM || rc == REC_CUT_SHORT) &&
+                   known_record_type(format, record_buffer);
+    if (!lost && !damaged)
+        return STATUS_OK;
+    bool t_record = format == RecordFormat::S_RECORDS && record_buffer[0] == 'T';
+    uint64_t line = line_at(load->reader.file, unit_start);
+    if (t_record) {
+        std::printf("Record checksum error at offset %llu, Aborting\n",
+                    static_cast<unsigned long long>(unit_start));
+    } else if (lost) {
+        std::printf("Record count %u in line %llu, %d records read, Aborting\n",
+                    unsigned(get_be16(record_buffer + 3)), static_cast<unsigned long long>(line),
+                    int(load->state.count - 1));
+    } else {
+        std::printf("Record checksum error in line %llu, Aborting\n",
+                    static_cast<unsigned long long>(line));
+    }
+    load_report.damaged_line = t_record ? 0 : line;
+    return ERR_RECORD_SUM;
+}
+
+// Reads the records of the file into the image until an end record or the
+// end of the file; the units it passes are noted for the copy's plan. After
+// a record that does not fit, the rest is read for the report alone.
+int32_t read_records(Load *load)
+{
+    RecordFormat format = load->reader.format;
+    int32_t status = STATUS_OK;
     for (;;) {
-        uint64_t unit_start = record_file_offset(reader);
-        int32_t n = read_record(reader, record_buffer, RECORD_BUFFER_SIZE);
+        uint64_t unit_start = record_file_offset(&load->reader);
+        int32_t n = read_record(&load->reader, record_buffer, RECORD_BUFFER_SIZE);
         if (n <= 0)
-            return STATUS_OK;
+            return status;
         // Stray bytes and lines longer than any record carry no record.
         if (n == REC_LONG_LINE) {
-            while (read_line_part(reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
+            while (read_line_part(&load->reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
             }
         }
-        uint8_t lead = is_stray_byte(n) ? uint8_t(n) : record_buffer[0];
-        note_unit(notes, is_stray_byte(n) || copy_keeps_as_read(format, lead, reader->line_ended),
-                  record_file_offset(reader));
-        if (n == REC_LONG_LINE || is_stray_byte(n))
+        bool stray = is_stray_byte(n);
+        uint8_t lead = stray ? uint8_t(n) : record_buffer[0];
+        note_unit(&load->notes, stray || copy_keeps_as_read(format, lead, load->reader.line_ended),
+                  record_file_offset(&load->reader));
+        if (n == REC_LONG_LINE || stray)
             continue;
 
-        int32_t rc = decode_record_of(format, &state, record_buffer, n);
+        int32_t rc = decode_record_of(format, &load->state, record_buffer, n);
         if (rc == REC_END)
-            return STATUS_OK;
-        if (rc != 0 || !state.data_record)
-            continue;
-        if (state.address == link_address) {
-            link_record = state.count;
-            note_link_record(notes, unit_start, n);
-        }
-        if (int32_t status = place_data(state, image, capacity, total); status != STATUS_OK)
             return status;
+        if (rc != STATUS_OK) {
+            if (status == STATUS_OK && (rc = refuse_record(load, rc, unit_start)) != STATUS_OK)
+                return rc;
+            continue;
+        }
+        if (!load->state.data_record)
+            continue;
+        rc = take_data_record(load, unit_start, n);
+        if (status == STATUS_OK)
+            status = rc;
     }
+}
+
+// Under -w the file is patched wherever the CRC's two bytes lie; a file
+// that holds them nowhere cannot take the CRC.
+int32_t check_crc_place(const Load &load)
+{
+    bool patched = !(options & (OPT_IN_NOT_RECORDS | OPT_CHECK));
+    if (!(options & OPT_WHOLE) || !patched || load.crc_bytes == 3)
+        return STATUS_OK;
+    std::printf("No record holds the CRC at link address %08lX, Aborting\n",
+                static_cast<unsigned long>(link_address));
+    return ERR_CRC_NOT_IN_FILE;
 }
 
 // Both loaders: only the records differ.
@@ -107,27 +253,32 @@ int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, ui
                          RecordFormat format)
 {
     copy_plan = CopyPlan{};
+    load_report = LoadReport{};
+    load_report.capacity = capacity;
     FILE *f;
     if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
         return rc;
-    RecordFile reader;
-    if (record_file_start(&reader, f, 0, format) != STATUS_OK) {
+    Load load = {};
+    load.image = image;
+    load.capacity = capacity;
+    load.placing = true;
+    if (record_file_start(&load.reader, f, 0, format) != STATUS_OK) {
         std::fclose(f);
         return ERR_NO_MEMORY;
     }
 
-    PlanNotes notes;
-    uint32_t total = 0;
-    int32_t status = read_records(&reader, image, capacity, &notes, &total);
+    int32_t status = read_records(&load);
     // A read error looks like the end of the file; the module would then be
     // incomplete without anyone being told.
     if (status == STATUS_OK && std::ferror(f))
         status = ERR_READ_SHORT;
-    record_file_stop(&reader);
-    make_plan(notes, format, f, status);
+    if (status == STATUS_OK)
+        status = check_crc_place(load);
+    record_file_stop(&load.reader);
+    make_plan(load.notes, format, f, status);
     std::fclose(f);
 
-    loaded_bytes = total;
+    loaded_bytes = load.total;
     fill_summary(image, block);
     return status;
 }

@@ -183,7 +183,7 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
             return REC_BAD_LENGTH;
         count = hex_pair(buffer + 2);
         if (n < 4 + 2 * count)
-            return REC_BAD_LENGTH;
+            return REC_CUT_SHORT;
         buffer[2] = uint8_t(count);
         hex_to_bytes(2 * count, buffer + 4, buffer + RECORD_HEAD);
     } else if (lead == 'T') {
@@ -191,7 +191,7 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
             return REC_BAD_LENGTH;
         count = buffer[2];
         if (n < RECORD_HEAD + count)
-            return REC_BAD_LENGTH;
+            return REC_CUT_SHORT;
     } else {
         return rec_bad_lead(lead);
     }

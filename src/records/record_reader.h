@@ -87,6 +87,12 @@ void record_file_stop(RecordFile *reader);
 // True for a read_record result that is a stray byte (rec_no_record).
 bool is_stray_byte(int32_t result);
 
+// Whether the data of the data record last decoded holds the byte at address.
+inline bool data_holds(const DecodeState &state, uint32_t address)
+{
+    return state.data_record && address - state.address < uint32_t(state.length);
+}
+
 // Whether the copy of a record file writes a line feed after a record whose
 // line ended (or not) at a line feed: an S-record file gets one after every
 // record, its last line and its T-records included; an Intel HEX file keeps

@@ -1,5 +1,6 @@
 // Decoding Intel HEX lines and patching the CRC into one.
 #include "records/intel_hex.h"
+#include "records/record_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -89,8 +90,9 @@ TEST(IntelHexRecord, BadRecordsAreRejectedAndTakeNoNumber)
         {wrong_sum, REC_BAD_SUM},
         {not_hex, REC_BAD_HEX},
         {good + " ", REC_BAD_LENGTH},            // something after the checksum
-        {good.substr(0, good.size() - 1), REC_BAD_LENGTH},
-        {count_says_more, REC_BAD_LENGTH},
+        {good.substr(0, good.size() - 1), REC_BAD_LENGTH},  // half a byte
+        {good.substr(0, good.size() - 2), REC_CUT_SHORT},
+        {count_says_more, REC_CUT_SHORT},
         {":", REC_BAD_LENGTH},
         {"", rec_bad_lead(0)},
         {ihex_record(0x06, 0, "z"), rec_bad_type(0x06)},

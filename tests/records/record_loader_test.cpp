@@ -74,15 +74,14 @@ TEST_F(RecordLoader, OnlyAcceptedDataAndS5RecordsTakeNumbers)
     link_address = 0x8000;
     Bytes text = std::string("\r\n\x1A") + s_record('0', 0, 2, "HDR") + "\n" +
                  s_data('1', 0x8010, "x") + "\n" +                      // 1
-                 "S1048000FFFF\n" +                                      // bad sum: none
-                 s_record('5', 1, 2, "") + "\n" +                        // 2 (matches)
-                 s_record('5', 9, 2, "") + "\n" +                        // 3 (mismatch)
+                 s_record('5', 1, 2, "") + "\n" +                        // 2
                  t_record('5', 0, 2, "") + t_record('0', 0, 0, "t0") +   // none
                  "S102FFFE\n" +                                          // too short: none
-                 s_data('2', 0x8000, "y") + "\n" +                       // 4
-                 s_data('3', 0x8020, "w") + "\n";                        // 5
+                 "S4 and S6 are no types\n" +                            // none
+                 s_data('2', 0x8000, "y") + "\n" +                       // 3
+                 s_data('3', 0x8020, "w") + "\n";                        // 4
     ASSERT_EQ(load(text), 0);
-    EXPECT_EQ(link_record, 4);
+    EXPECT_EQ(link_record, 3);
     EXPECT_EQ(image(0, 1), "y");
     EXPECT_EQ(image(16, 1), "x");
     EXPECT_EQ(image(32, 1), "w");
@@ -99,20 +98,35 @@ TEST_F(RecordLoader, TheLastRecordAtTheLinkAddressCounts)
     EXPECT_EQ(image(0, 5), "Abcd\xFF");
 }
 
-TEST_F(RecordLoader, BadRecordsAreSkipped)
+TEST_F(RecordLoader, DamagedRecordsFailTheLoad)
 {
+    // The records before the damaged one stay loaded; nothing after it is.
     std::string bad_sum = S1_AT_0;
     bad_sum.back() = '5';
     std::string lower = s_data('1', 0x20, "\xAB");
-    lower[8] = 'a';
-    lower[9] = 'b';
-    std::string text = bad_sum + "\n" + lower + "\n" + s_data('1', 0x10, "ok") + "\n" +
-                       S1_AT_0.substr(0, 30) + "\n";  // shorter than its count says
-    ASSERT_EQ(load(text), 0);
-    EXPECT_EQ(image(0, 1), "\xFF");
-    EXPECT_EQ(image(16, 3), "ok\xFF");
-    EXPECT_EQ(image(32, 1), "\xFF");
-    EXPECT_EQ(link_record, 0);
+    lower[8] = 'a';  // reads as 0: the checksum no longer matches
+    struct Row {
+        std::string text;
+        std::string message;
+    } rows[] = {
+        {s_data('1', 0x10, "ok") + "\n\n" + bad_sum + "\n" + s_data('1', 0x20, "no") + "\n",
+         "Record checksum error in line 3, Aborting\n"},
+        {s_data('1', 0x10, "ok") + "\r\n" + lower + "\r\n", "Record checksum error in line 2, Aborting\n"},
+        {s_data('1', 0x10, "ok") + "\n" + S1_AT_0.substr(0, 30) + "\n",  // cut short
+         "Record checksum error in line 2, Aborting\n"},
+        {s_data('1', 0x10, "ok") + "\n" + s_record('5', 7, 2, "") + "\n",
+         "Record count 7 in line 2, 1 records read, Aborting\n"},
+        {t_record('3', 0x10, 4, "ok") + t_record('3', 0x20, 4, "no").substr(0, 9),
+         "Record checksum error at offset 10, Aborting\n"},
+    };
+    for (const Row &row : rows) {
+        init_state();
+        StdoutCapture out;
+        EXPECT_EQ(load(row.text), ERR_RECORD_SUM) << row.text;
+        EXPECT_EQ(out.stop(), row.message);
+        EXPECT_EQ(image(16, 3), "ok\xFF");
+        EXPECT_EQ(image(32, 1), "\xFF");
+    }
 }
 
 TEST_F(RecordLoader, TRecordsLoadWithOrWithoutLineFeeds)
@@ -227,12 +241,10 @@ TEST_F(RecordLoader, IntelHexRecordsGoToBasePlusAddress)
     EXPECT_EQ(link_record, 1);
 }
 
-TEST_F(RecordLoader, BadIntelHexRecordsAreSkipped)
+TEST_F(RecordLoader, LinesThatAreNoIntelHexRecordsArePassedOver)
 {
     link_address = 0x8000;
-    std::string wrong_sum = ihex_record(0, 0x8000, "bad!");
-    wrong_sum[wrong_sum.size() - 1] ^= 1;
-    std::string text = wrong_sum + "\n" + ihex_record(0x07, 0x8000, "type") + "\n" +
+    std::string text = ihex_record(0x07, 0x8000, "type") + "\n" +
                        ihex_record(0, 0x8000, "long") + "00\n" +     // a count that disagrees
                        s_data('1', 0x8000, "srec") + "\n" +          // stray bytes here
                        ihex_record(0, 0x8004, "good") + "\n";
