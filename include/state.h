@@ -57,6 +57,7 @@ constexpr int MAX_PATCHED_RECORDS = 4;
 struct PatchedRecord {
     uint64_t offset;   // where its line begins in the file
     int32_t length;    // its bytes without the line feed; 1 for a byte of an ELF file
+    uint32_t base;     // Intel HEX: the base address the record's address adds to
     uint32_t address;  // ELF: the address that byte loads at (the link address or the next)
 };
 

@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -202,15 +203,18 @@ Started start_tarvel(const std::string &dir, const std::vector<std::string> &arg
     if (runner && !*runner)
         runner = nullptr;
 
-    // stdout goes through a pipe, which no file-size limit applies to.
-    int fds[2];
-    if (pipe(fds) != 0)
+    // stdout and stderr go through pipes, which no file-size limit applies to.
+    int fds[2], err_fds[2];
+    if (pipe(fds) != 0 || pipe(err_fds) != 0)
         throw std::runtime_error("pipe failed");
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
+        close(err_fds[0]);
         dup2(fds[1], 1);
+        dup2(err_fds[1], 2);
         close(fds[1]);
+        close(err_fds[1]);
         if (how.gate) {
             // Every child holds a copy of the gate's write end: drop it, or
             // the gate never opens. Then wait until the parent drops its own.
@@ -244,7 +248,8 @@ Started start_tarvel(const std::string &dir, const std::vector<std::string> &arg
         _exit(127);
     }
     close(fds[1]);
-    return {pid, fds[0], runner != nullptr};
+    close(err_fds[1]);
+    return {pid, fds[0], err_fds[0], runner != nullptr};
 }
 
 bool has_exited(const Started &run)
@@ -257,15 +262,28 @@ bool has_exited(const Started &run)
 
 RunResult finish_tarvel(const Started &run)
 {
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(run.out_fd, buf, sizeof buf)) > 0)
-        out.append(buf, size_t(n));
-    close(run.out_fd);
+    // Both pipes at once: a child that fills one must not wait for the other.
+    std::string text[2];
+    pollfd fds[2] = {{run.out_fd, POLLIN, 0}, {run.err_fd, POLLIN, 0}};
+    int open_pipes = 2;
+    while (open_pipes > 0 && poll(fds, 2, -1) > 0) {
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                text[i].append(buf, size_t(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                open_pipes--;
+            }
+        }
+    }
     int status = 0;
     waitpid(run.pid, &status, 0);
-    RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out};
+    RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text[0], text[1]};
     // The Windows console ends its lines with CR LF; the expected texts use LF.
     if (run.crlf) {
         std::string lf;

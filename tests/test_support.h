@@ -58,6 +58,7 @@ private:
 struct RunResult {
     int exit_code;
     std::string out;
+    std::string err = {};  // standard error
 };
 
 // Runs the built tarvel with args in directory dir. The environment can
@@ -92,10 +93,12 @@ struct StartOptions {
     std::vector<std::string> prefix;  // a program to run tarvel under
 };
 
-// A tarvel run started in the background; its stdout is read at the end.
+// A tarvel run started in the background; its stdout and stderr are read
+// at the end.
 struct Started {
     int pid;
     int out_fd;
+    int err_fd;
     bool crlf;  // the Windows build, whose console lines end in CR LF
 };
 
@@ -105,7 +108,7 @@ Started start_tarvel(const std::string &dir, const std::vector<std::string> &arg
 // True once the run has ended (it is still to be finished).
 bool has_exited(const Started &run);
 
-// Waits for the run to end and returns its exit code and stdout.
+// Waits for the run to end and returns its exit code, stdout and stderr.
 RunResult finish_tarvel(const Started &run);
 
 // Calls fn in a child process whose files may not grow beyond limit bytes

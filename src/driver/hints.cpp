@@ -185,6 +185,9 @@ void explain_misfit()
              "address %08lX; the data in %s spans %08lX-%08lX (-w takes the module out of a file "
              "that holds more)", ul(r.misfit_low), ul(r.misfit_high), ul(r.capacity), link,
              input_path, low, high);
+    else
+        hint("only erased bytes (FF) lie at the link address %08lX; the data in %s spans "
+             "%08lX-%08lX", link, input_path, low, high);
 }
 
 // Appends a rule's words to a list of them, "; " between two.
@@ -207,6 +210,14 @@ void explain_module_check(int32_t status)
     uint32_t block = image_block_size;
     if (!m || block < HEADER_SIZE)
         return;
+    // Nothing was loaded at the link address: the link address is wrong.
+    bool erased = true;
+    for (uint32_t i = 0; i < HEADER_SIZE; i++)
+        erased = erased && m[i] == 0xFF;
+    if (erased && (options & OPT_IN_NOT_RECORDS) == 0) {
+        explain_misfit();
+        return;
+    }
     uint32_t size = get_be32(m + HDR_SIZE);
     char words[400] = "";
     int32_t bits = status & 0xFF;

@@ -160,7 +160,7 @@ void note_crc_bytes(const Segment &s, unsigned *found)
         if (address < s.paddr || address - s.paddr >= s.filesz ||
             copy_plan.patched_count == MAX_PATCHED_RECORDS)
             continue;
-        copy_plan.patched[copy_plan.patched_count++] = {s.offset + (address - s.paddr), 1,
+        copy_plan.patched[copy_plan.patched_count++] = {s.offset + (address - s.paddr), 1, 0,
                                                         uint32_t(address)};
         *found |= 1u << k;
     }

@@ -96,11 +96,11 @@ int32_t copy_long_line(RecordFile *in, CopyOut *out)
 
 // The patch of a record that takes the CRC, in the file's format: the link
 // record's first two data bytes, or under -w the CRC's bytes wherever they
-// fall in the record.
-int32_t patch_record(RecordFormat format, uint8_t *line, int32_t n)
+// fall in the record (an Intel HEX record's address adding to base).
+int32_t patch_record(RecordFormat format, uint8_t *line, int32_t n, uint32_t base)
 {
     if (options & OPT_WHOLE)
-        return patch_crc_at(format, line, n, link_address, loaded_crc);
+        return patch_crc_at(format, line, n, base, link_address, loaded_crc);
     if (format == RecordFormat::INTEL_HEX)
         return patch_hex_record(line, n, loaded_crc);
     return patch_s_record(line, n, loaded_crc);
@@ -138,7 +138,7 @@ int32_t patch_if_taken(RecordFormat format, DecodeState *state, int32_t n, bool 
 {
     if (!takes_crc(format, state, n, patching))
         return STATUS_OK;
-    int32_t rc = patch_record(format, record_buffer, n);
+    int32_t rc = patch_record(format, record_buffer, n, state->base);
     if (rc == REC_BAD_LENGTH) {
         std::printf("Record %d at the link address has no room for the CRC, Aborting\n",
                     int(state->count));
@@ -246,7 +246,7 @@ bool read_and_patch(const PatchedRecord &r)
 {
     size_t n = size_t(r.length);
     return seek_to(pair_in, r.offset) == 0 && std::fread(record_buffer, 1, n, pair_in) == n &&
-           patch_record(copy_plan.format, record_buffer, r.length) == STATUS_OK;
+           patch_record(copy_plan.format, record_buffer, r.length, r.base) == STATUS_OK;
 }
 
 // The part of a file that needs no repair, as bytes: the records that take

@@ -38,14 +38,14 @@ void note_unit(PlanNotes *notes, bool kept_as_read, uint64_t unit_end)
 
 // A record that takes the CRC. Without -w only the last record at the link
 // address does, so a later one replaces an earlier one.
-void note_patched(PlanNotes *notes, uint64_t offset, int32_t length, bool replace)
+void note_patched(PlanNotes *notes, uint64_t offset, int32_t length, uint32_t base, bool replace)
 {
     if (replace)
         notes->patched_count = 0;
     if (notes->patched_count == MAX_PATCHED_RECORDS)
         notes->too_many = true;
     else
-        notes->patched[notes->patched_count++] = {offset, length, 0};
+        notes->patched[notes->patched_count++] = {offset, length, base, 0};
 }
 
 // The plan of a load that has read file to its end with status.
@@ -121,13 +121,13 @@ int32_t take_data_record(Load *load, uint64_t unit_start, int32_t n)
     if (s.address == link_address) {
         link_record = s.count;
         if (!whole)
-            note_patched(&load->notes, unit_start, n, true);
+            note_patched(&load->notes, unit_start, n, s.base, true);
     }
     unsigned crc_bytes = (data_holds(s, link_address) ? 1u : 0u) |
                          (data_holds(s, link_address + 1) ? 2u : 0u);
     if (whole && crc_bytes) {
         load->crc_bytes |= crc_bytes;
-        note_patched(&load->notes, unit_start, n, false);
+        note_patched(&load->notes, unit_start, n, s.base, false);
     }
     if (s.length == 0)
         return STATUS_OK;

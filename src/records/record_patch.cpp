@@ -14,7 +14,8 @@ namespace {
 // The decoder converts in place; the line itself keeps its characters.
 uint8_t scratch[RECORD_BUFFER_SIZE];
 
-// Decodes a copy of the line into scratch. True for a data record.
+// Decodes a copy of the line into scratch, with state's base. True for a
+// data record.
 bool decode_copy(RecordFormat format, const uint8_t *line, int32_t n, DecodeState *state)
 {
     if (n < 1 || n > RECORD_BUFFER_SIZE)
@@ -29,16 +30,18 @@ int32_t patch_first_bytes(RecordFormat format, uint8_t *line, int32_t n, uint16_
     DecodeState state = {};
     if (!decode_copy(format, line, n, &state) || state.length < 2)
         return REC_BAD_LENGTH;
-    return patch_crc_at(format, line, n, state.address, crc);
+    return patch_crc_at(format, line, n, 0, state.address, crc);
 }
 
 }  // namespace
 
-int32_t patch_crc_at(RecordFormat format, uint8_t *line, int32_t n, uint32_t link, uint16_t crc)
+int32_t patch_crc_at(RecordFormat format, uint8_t *line, int32_t n, uint32_t base, uint32_t link,
+                     uint16_t crc)
 {
     if (n >= 1 && line[0] == 'T')
         return REC_T_RECORD;
     DecodeState state = {};
+    state.base = base;
     if (!decode_copy(format, line, n, &state))
         return REC_BAD_LENGTH;
     // The record's bytes from its count byte on, as decoded, and where the

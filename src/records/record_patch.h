@@ -10,11 +10,13 @@
 
 // Writes the CRC's two bytes, which belong at address link and link + 1,
 // wherever they fall among the data of the data record line of n bytes
-// (none, one or both of them), and sets the record's checksum to match.
-// Returns 0; REC_T_RECORD for a T-record, which has no characters to patch;
-// or REC_BAD_LENGTH when the line is not a data record that decodes.
-[[nodiscard]] int32_t patch_crc_at(RecordFormat format, uint8_t *line, int32_t n, uint32_t link,
-                                   uint16_t crc);
+// (none, one or both of them), and sets the record's checksum to match. An
+// Intel HEX record's address adds to base, the base address in effect where
+// it stands. Returns 0; REC_T_RECORD for a T-record, which has no
+// characters to patch; or REC_BAD_LENGTH when the line is not a data record
+// that decodes.
+[[nodiscard]] int32_t patch_crc_at(RecordFormat format, uint8_t *line, int32_t n, uint32_t base,
+                                   uint32_t link, uint16_t crc);
 
 // The link record's patch: crc over the first two data bytes of the S1, S2
 // or S3 line of n bytes. Returns 0, rec_no_record(first byte) when the line

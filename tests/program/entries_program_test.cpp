@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "builders.h"
@@ -82,7 +83,7 @@ TEST_F(EntriesProgram, SerialNumbersInAModuleFile)
     EXPECT_EQ(result.out, "\ttarvel modu.bin  DATADATA CRC 23C4 Size 72 Type 24 Version 0000\n"
                           "Error 8009, errno 0 in batchfile command 2\n");
     EXPECT_EQ(read_file(dir.file("modu.bin")), bin_module(snbr(7) + terminator, "23 C4"));
-    EXPECT_FALSE(file_exists(dir.file("modu.bin.tarvel-tmp")));
+    EXPECT_EQ(files_in(dir.path()).size(), 2u);  // modu.bin and modu.thd: no temporary file left
 }
 
 TEST_F(EntriesProgram, SerialNumbersInARawFile)
@@ -121,6 +122,44 @@ TEST_F(EntriesProgram, SerialNumbersInARawFile)
     Bytes typ = Bytes("_TYP") + Bytes(4, '\0') + be32(12) + "ABCDEFGHIJK" + Bytes(1, '\0');
     EXPECT_EQ(read_file(dir.file("data.s19")), snbr(7) + typ + terminator);
     EXPECT_EQ(read_file(dir.file("data.bin")).substr(44, 52), snbr(7) + typ + terminator);
+}
+
+TEST_F(EntriesProgram, AFailedRawRunLeavesTheSerialNumber)
+{
+    // 1528 bytes of raw data leave no room for the CFG record: the run fails
+    // after the stamping, and the raw file keeps the number it had.
+    Bytes raw = snbr(41) + terminator + Bytes(1500, 'r');
+    write_file(dir.file("data.raw"), raw);
+    write_file(dir.file("info.txt"), "name=Raw\ntype=0x24\nCFG=PORT1 MODE2 3\n");
+    RunResult result = run({"-m=data", "-i=raw", "-f=info.txt", "-s=+", "-o=bin"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out.substr(result.out.rfind("Error")), "Error 8003, errno 0 in batchfile command 2\n");
+    EXPECT_EQ(read_file(dir.file("data.raw")), raw);
+    EXPECT_FALSE(file_exists(dir.file("data.bin")));
+}
+
+TEST_F(EntriesProgram, NamesAsLongAsTheFileSystemTakes)
+{
+    // 250 characters and the extension: every output, and stamping a bin
+    // and a raw file, under such a name; nothing else is left.
+    const std::string name(250, 'n');
+    write_file(dir.file(name + ".bin"), bin_module(snbr(41) + terminator));
+    write_file(dir.file("info.txt"), info_text);
+    for (const char *out : {"-o=bin", "-o=thx", "-o=hex"}) {
+        RunResult r = run({"-m=" + name, "-i=bin", out, "-d", "-l=8000", "-s=+"});
+        EXPECT_EQ(r.exit_code, 0) << out << r.out;
+    }
+    write_file(dir.file(name + ".raw"), snbr(7) + terminator);
+    RunResult raw = run({"-m=" + name, "-i=raw", "-f=info.txt", "-s=+", "-o=thx"});
+    EXPECT_EQ(raw.exit_code, 0) << raw.out;
+    EXPECT_EQ(read_file(dir.file(name + ".raw")), snbr(8) + terminator);
+    std::set<std::string> names;
+    for (const auto &[file, content] : files_in(dir.path()))
+        names.insert(file);
+    EXPECT_EQ(names, (std::set<std::string>{name + ".bin", name + ".thd", name + ".thx",
+                                            name + ".hex", name + ".raw", "info.txt",
+                                            "generic.tmp"}));
+    EXPECT_EQ(read_file(dir.file(name + ".bin")).substr(40, 16), snbr(44));
 }
 
 TEST_F(EntriesProgram, InfoFileRefusalsAndCommandLineRecords)

@@ -2,11 +2,16 @@
 // whole program on the sample module.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "builders.h"
 #include "fixtures.h"
 #include "state.h"
+#include "status.h"
 #include "test_support.h"
 #include "version.h"
 
@@ -124,7 +129,7 @@ TEST_F(RecordJob, ThxInputIsRewrittenInPlace)
                          "Output modu.thx\n"
                          "Exit code 0 Error 0000\n");
     EXPECT_EQ(file("modu.thx").size(), 24u + 16 * 24 + 4);
-    EXPECT_FALSE(file_exists(dir.file("modu.thx.tarvel-tmp")));
+    EXPECT_EQ(files_in(dir.path()).size(), 3u);  // abs, bak, thx: no temporary file left
     EXPECT_EQ(file("modu.abs"), patched());  // the first run's, untouched
 }
 
@@ -170,4 +175,123 @@ TEST_F(RecordJob, RecordSizesBeyondTheCountByteAreRefused)
               "Record size 251 is out of range 0 to 250\n"
               "Error 1, errno 2 in batchfile command 7\n");  // from removing a missing bak
     EXPECT_FALSE(file_exists(dir.file("modu.thx")));
+}
+
+TEST_F(RecordJob, DamagedRecordsFailTheRunAndChangeNoFile)
+{
+    // One record of each kind the decoders read, its last checksum digit changed.
+    auto broken = [](const std::string &text, size_t line) {
+        std::string t = text;
+        size_t end = 0;
+        for (size_t i = 0; i < line; i++)
+            end = t.find('\n', end) + 1;
+        size_t last = t.find('\n', end) - 1;
+        if (t[last] == '\r')
+            last--;
+        t[last] = t[last] == '0' ? '1' : '0';
+        return t;
+    };
+    const Bytes m = module();
+    const std::string s1 = s_file(m, 0x8000, '1', 32), s3 = s_file(m, 0x8000, '3', 16, "\r\n");
+    std::string s5 = s1;
+    s5.insert(s5.rfind("S9"), s_record('5', 3, 2, "") + "\n");  // eight records came before it
+    Bytes thx = t_record('0', 0, 0, "thd") + t_record('3', 0x8000, 4, m.substr(0, 128)) +
+                t_record('3', 0x8080, 4, m.substr(128)) + t_record('7', 0, 4, "");
+    thx[thx.size() - 140] ^= 1;  // a data byte of the second T3 record
+    const std::string hex = ihex_file(m, 0x8000, 32);
+    struct Row {
+        const char *ext;
+        Bytes text;
+        std::string message;
+    } rows[] = {
+        {"abs", broken(s1, 2), "Record checksum error in line 3, Aborting"},
+        {"abs", broken(s_file(m, 0x8000, '2', 64), 1), "Record checksum error in line 2, Aborting"},
+        {"abs", broken(s3, 5), "Record checksum error in line 6, Aborting"},
+        {"abs", s5, "Record count 3 in line 10, 8 records read, Aborting"},
+        {"abs", broken(s1, 9), "Record checksum error in line 10, Aborting"},  // S9
+        {"thx", thx, "Record checksum error at offset 143, Aborting"},
+        {"hex", broken(hex, 4), "Record checksum error in line 5, Aborting"},
+        {"hex", broken(hex, 9), "Record checksum error in line 10, Aborting"},  // end of file
+    };
+    for (const Row &row : rows) {
+        lay_out(dir, {{std::string("modu.") + row.ext, row.text}, {"modu.bak", "old"}});
+        Files before = files_in(dir.path());
+        RunResult r = run({"-m=modu", std::string("-i=") + row.ext, "-l=8000", "-o=bin"});
+        EXPECT_EQ(r.exit_code, 1) << row.message;
+        EXPECT_NE(r.out.find(row.message + "\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.rfind("Error")), "Error 800e, errno 0 in batchfile command 2\n");
+        EXPECT_EQ(files_in(dir.path()), before) << row.message;
+    }
+
+    // What is no record is passed over as before: stray bytes, blank lines,
+    // CR LF and a trailing Ctrl-Z.
+    lay_out(dir, {{"modu.abs", "junk line\n\n" + s_file(m, 0x8000, '1', 32, "\r\n") + "\x1A"}});
+    EXPECT_EQ(run({"-m=modu", "-l=8000"}).exit_code, 0);
+}
+
+TEST_F(RecordJob, ACheckReadsAndWritesNothing)
+{
+    // Right, wrong and unset CRCs and a failing module check, in every
+    // input type that holds a module; the files as they stand afterwards,
+    // times included, are those of before.
+    ASSERT_EQ(run({"-m=modu", "-l=8000", "-o=bin", "-o=hex"}).exit_code, 0);
+    ASSERT_EQ(run({"-m=modu", "-i=bin", "-l=8000", "-o=thx"}).exit_code, 0);
+    Bytes good_bin = file("modu.bin");
+    Bytes wrong_bin = good_bin, unset_bin = good_bin, bad_bin = good_bin;
+    wrong_bin[1] ^= 1;
+    unset_bin[0] = unset_bin[1] = '\xFF';
+    bad_bin[4] = 0;  // the magic
+    struct Row {
+        const char *ext;
+        Bytes content;
+        std::string verdict;
+        int32_t status;
+    } rows[] = {
+        {"abs", file("modu.abs"), "Crc correct - adaa\n", 0},
+        {"abs", sample, "Crc not set - Calculated adaa\n", ERR_CRC_WRONG},
+        {"hex", file("modu.hex"), "Crc correct - adaa\n", 0},
+        {"thx", file("modu.thx"), "Crc correct - adaa\n", 0},
+        {"bin", good_bin, "Crc correct - adaa\n", 0},
+        {"bin", wrong_bin, "Crc difference - Original adab - Calculated adaa\n", ERR_CRC_WRONG},
+        {"bin", unset_bin, "Crc not set - Calculated adaa\n", ERR_CRC_WRONG},
+        {"bin", bad_bin, "Module format problem 8C02 00000100 FFFFFFFF\n", 0x8C02},
+        {"elf", read_file(std::string(TARVEL_ELF_FIXTURES) + "/cortex_m.elf"),
+         "Crc not set - Calculated da9a\n", ERR_CRC_WRONG},
+    };
+    for (const Row &row : rows) {
+        TempDir check;
+        write_file(check.file(std::string("modu.") + row.ext), row.content);
+        write_file(check.file("modu.bak"), "old");
+        const char *link = std::string(row.ext) == "elf" ? "-l=8008000" : "-l=8000";
+        auto stamp = [&] {
+            std::map<std::string, std::filesystem::file_time_type> times;
+            for (const auto &e : std::filesystem::directory_iterator(check.path()))
+                times[e.path().filename().string()] = e.last_write_time();
+            return times;
+        };
+        Files before = files_in(check.path());
+        auto times = stamp();
+        RunResult r = run_tarvel(check.path(), {"-m=modu", std::string("-i=") + row.ext, link, "-k"});
+        EXPECT_EQ(r.exit_code, row.status == 0 ? 0 : 1) << row.ext << " " << row.verdict;
+        EXPECT_NE(r.out.find(row.verdict), std::string::npos) << r.out;
+        if (row.status != 0) {
+            char error[64];
+            std::snprintf(error, sizeof error, "Error %x, errno 0 in batchfile command 2\n",
+                          unsigned(row.status));
+            EXPECT_EQ(r.out.substr(r.out.rfind("Error")), error);
+        }
+        EXPECT_EQ(files_in(check.path()), before) << row.ext;
+        EXPECT_EQ(stamp(), times) << row.ext;
+    }
+
+    // An option or input that writes is refused before anything is read.
+    for (std::vector<std::string> args : {std::vector<std::string>{"-o=bin"}, {"-d"}, {"-t=16"},
+                                         {"-s=+"}, {"-x=T"}, {"-u"}, {"-i=raw"}, {"-_=A B 1"}}) {
+        args.insert(args.begin(), {"-m=modu", "-l=8000", "-k"});
+        RunResult r = run(args);
+        EXPECT_EQ(r.exit_code, 1) << args.back();
+        EXPECT_EQ(r.out, "Option -k writes nothing: it cannot be combined with -o, -t, -d, -s, "
+                         "-x, -u, -e, raw input or CFG lines\n") << args.back();
+        EXPECT_FALSE(file_exists(dir.file("generic.tmp")));
+    }
 }

@@ -1,6 +1,5 @@
-// Decoding Intel HEX lines and patching the CRC into one.
+// Decoding Intel HEX lines.
 #include "records/intel_hex.h"
-#include "records/record_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +22,6 @@ int32_t decode(DecodeState *state, const std::string &line)
     exact.reset(new uint8_t[line.size() + (line.empty() ? 1 : 0)]);
     std::memcpy(exact.get(), line.data(), line.size());
     return decode_hex_record(state, exact.get(), int32_t(line.size()));
-}
-
-int32_t patch(std::string *line, uint16_t crc)
-{
-    return patch_hex_record(reinterpret_cast<uint8_t *>(line->data()), int32_t(line->size()), crc);
 }
 
 }  // namespace
@@ -114,31 +108,5 @@ TEST(IntelHexRecord, EveryPrefixOfARecordIsSafe)
         DecodeState state = {};
         int32_t rc = decode(&state, line.substr(0, n));
         EXPECT_EQ(rc == STATUS_OK, n == line.size()) << n;
-    }
-}
-
-TEST(IntelHexRecord, ThePatchChangesFourCrcAndTwoChecksumCharacters)
-{
-    std::string line = ihex_record(0x00, 0x8000, hex_bytes("FF FF 7F FF 87 CD F0 0F"));
-    ASSERT_EQ(line, ":08800000FFFF7FFF87CDF00FA9");
-    ASSERT_EQ(patch(&line, 0x3DBB), STATUS_OK);
-    EXPECT_EQ(line, ihex_record(0x00, 0x8000, hex_bytes("3D BB 7F FF 87 CD F0 0F")));
-    // FF FF become 3D BB: the byte sum falls by 0x106, the checksum rises by 06.
-    EXPECT_EQ(line, ":088000003DBB7FFF87CDF00FAF");
-
-    // The CR and the case of the other characters stay.
-    std::string crlf = ihex_record(0x00, 0x8000, hex_bytes("12 34 AB")) + "\r";
-    crlf[13] = 'a';
-    ASSERT_EQ(patch(&crlf, 0xA005), STATUS_OK);
-    std::string expected = ihex_record(0x00, 0x8000, hex_bytes("A0 05 AB")) + "\r";
-    expected[13] = 'a';
-    EXPECT_EQ(crlf, expected);
-
-    // No room for the CRC, or no data record: nothing changes.
-    for (std::string refused : {ihex_record(0x00, 0x8000, "a"), ihex_record(0x00, 0x8000, ""),
-                                ihex_linear_base(0x10000), std::string(":0")}) {
-        std::string before = refused;
-        EXPECT_EQ(patch(&refused, 0x1234), REC_BAD_LENGTH) << before;
-        EXPECT_EQ(refused, before);
     }
 }

@@ -1,6 +1,5 @@
 // Copying S-record files with the module CRC patched into the link record.
 #include "records/patch_copy.h"
-#include "records/record_patch.h"
 
 #include <gtest/gtest.h>
 
@@ -81,53 +80,6 @@ std::string patched_line() { return s_data('1', 0x8000, module_with_crc().substr
 std::string rest_line() { return s_data('1', 0x8020, small_module().substr(32)); }
 
 }  // namespace
-
-TEST(PatchSRecord, CrcAndChecksumReplaceSixCharacters)
-{
-    // Address 0, header bytes FF FF 7F FF 87 CD F0 0F: FFFF becomes 3DBB and
-    // the checksum grows by FF + FF - 3D - BB = 06.
-    std::string line = s_data('1', 0, hex_bytes("FF FF 7F FF 87 CD F0 0F"));
-    ASSERT_EQ(line, "S10B0000FFFF7FFF87CDF00F25");
-    ASSERT_EQ(patch_s_record(reinterpret_cast<uint8_t *>(line.data()), int32_t(line.size()), 0x3DBB),
-              0);
-    EXPECT_EQ(line, "S10B00003DBB7FFF87CDF00F2B");
-
-    // S2 and S3 data start after their wider addresses. The line keeps its
-    // length and its CR, and other characters their case ("0a" reads as 00).
-    for (char type : {'2', '3'}) {
-        size_t data_at = size_t(2 * (type - '0') + 6);
-        std::string s = s_data(type, 0x8000, hex_bytes("12 34 00")) + "\r";
-        std::string expected = s_data(type, 0x8000, hex_bytes("A0 05 00")) + "\r";
-        s[data_at + 5] = 'a';
-        expected[data_at + 5] = 'a';
-        ASSERT_EQ(patch_s_record(reinterpret_cast<uint8_t *>(s.data()), int32_t(s.size()), 0xA005), 0);
-        EXPECT_EQ(s, expected) << type;
-    }
-}
-
-TEST(PatchSRecord, RecordsWithoutRoomForTheCrcAreLeftAlone)
-{
-    struct Row {
-        Bytes line;
-        int32_t rc;
-    };
-    Row rows[] = {
-        {t_record('3', 0x8000, 4, "ab"), REC_T_RECORD},    // 34900: a T-record
-        {s_data('1', 0x8000, "a"), REC_BAD_LENGTH},        // one data byte
-        {s_data('3', 0x8000, ""), REC_BAD_LENGTH},         // none
-        {s_record('0', 0x8000, 2, "abcd"), REC_BAD_LENGTH},  // not a data record
-        {s_data('1', 0x8000, "ab").substr(0, 13), REC_BAD_LENGTH},  // cut short
-        {"S1", REC_BAD_LENGTH},
-        {"", REC_BAD_LENGTH},
-    };
-    for (const Row &row : rows) {
-        Bytes line = row.line;
-        EXPECT_EQ(patch_s_record(reinterpret_cast<uint8_t *>(line.data()), int32_t(line.size()), 0x1234),
-                  row.rc)
-            << row.line;
-        EXPECT_EQ(line, row.line);
-    }
-}
 
 TEST_F(PatchCopy, OnlyTheLinkRecordChangesAndLineEndsStay)
 {
