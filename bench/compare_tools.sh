@@ -11,6 +11,8 @@
 #   modu.abs    a 32 MiB module as S3 records of 32 data bytes (about 83 MB),
 #               linked at 0x8000, for the main job and the bin output
 #   small.abs   a 4 KiB module as the same kind of S-record file
+#   modu.elf    the 32 MiB module as the one loadable segment of an ELF file,
+#               linked at 0x8000 by ld
 # RUNS (default 10) is the number of timed runs of each large command; the
 # 4 KiB commands run 20 times as often. Needs about 1.3 GB of disk space in
 # the temporary directory ($TMPDIR, else /tmp). Every timing is wall-clock
@@ -23,7 +25,7 @@ small_runs=$((runs * 20))
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 missing=()
-for tool in cmake hyperfine srec_cat objcopy /usr/bin/time; do
+for tool in cmake hyperfine srec_cat objcopy ld /usr/bin/time; do
   command -v "$tool" > /dev/null 2>&1 || missing+=("$tool")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
@@ -85,8 +87,14 @@ to_s3 modu.bin modu.abs
 cp modu.abs x.abs
 make_module small.bin 4096 SMALLMOD small
 to_s3 small.bin small.abs
+# The module in its own section, linked into a loadable segment at 0x8000.
+printf 'SECTIONS { . = 0x8000; .module : { *(.module) } }\n' > module.ld
+objcopy -I binary -O elf64-x86-64 -B i386:x86-64 \
+  --rename-section .data=.module,alloc,load,readonly,data,contents modu.bin module.o
+ld -o modu.elf -T module.ld module.o
 # Set the CRC once, so that every timed run does the same work.
 for m in modu x small; do "$tarvel" -m=$m -l=8000 > /dev/null; done
+"$tarvel" -m=modu -i=elf -l=8000 > /dev/null
 
 csv="$work/times.csv"
 : > "$csv"
@@ -115,6 +123,13 @@ measure main "$runs" 2 \
   "cp modu.abs copy.abs" "cp modu.abs copy.abs" \
   "objcopy -I srec -O srec" "objcopy -I srec -O srec modu.abs out.srec" \
   "srec_cat modu.abs -o out.srec" "srec_cat modu.abs -o out.srec"
+measure elf "$runs" 2 \
+  "tarvel -m=modu -i=elf -l=8000" "$tarvel -m=modu -i=elf -l=8000" \
+  "cp modu.elf copy.elf && sync copy.elf" "sh -c 'cp modu.elf copy.elf && sync copy.elf'"
+measure check "$runs" 2 \
+  "tarvel -m=modu -l=8000 -k" "$tarvel -m=modu -l=8000 -k" \
+  "tarvel -m=modu -l=8000" "$tarvel -m=modu -l=8000" \
+  "cp modu.abs copy.abs && sync copy.abs" "sh -c 'cp modu.abs copy.abs && sync copy.abs'"
 measure bin "$runs" 2 \
   "tarvel -m=x -i=abs -o=bin -l=8000" "$tarvel -m=x -i=abs -o=bin -l=8000" \
   "cp x.abs copy.abs" "cp x.abs copy.abs" \
@@ -167,6 +182,12 @@ ref main "cp modu.abs copy.abs && sync copy.abs"
 ref main "cp modu.abs copy.abs"
 ref main "objcopy -I srec -O srec"
 ref main "srec_cat modu.abs -o out.srec"
+row elf "tarvel -m=modu -i=elf -l=8000" "cp modu.elf copy.elf && sync copy.elf" "" \
+  "Set CRC, 32 MiB module in an ELF file"
+ref elf "cp modu.elf copy.elf && sync copy.elf"
+row check "tarvel -m=modu -l=8000 -k" "tarvel -m=modu -l=8000" "" "Check CRC, 83 MB S3 file"
+ref check "tarvel -m=modu -l=8000"
+ref check "cp modu.abs copy.abs && sync copy.abs"
 row bin "tarvel -m=x -i=abs -o=bin -l=8000" "objcopy -I srec -O binary" "$(mib "$peak_bin")" \
   "Set CRC and write bin"
 ref bin "cp x.abs copy.abs"
@@ -192,6 +213,13 @@ target "set CRC, times faster than objcopy srec to srec" \
 target "set CRC and bin, x objcopy -O binary" \
   "$(ratio "$(median bin "tarvel -m=x -i=abs -o=bin -l=8000")" "$(median bin "objcopy -I srec -O binary")")" 0.75
 target "4 KiB module, x true" "$(ratio "$(median small "tarvel -m=small -l=8000")" "$(median small "true")")" 1.6
+target "ELF file, x durable copy" \
+  "$(ratio "$(median elf "tarvel -m=modu -i=elf -l=8000")" "$(median elf "cp modu.elf copy.elf && sync copy.elf")")" 1.2
+# -k against the main job less the durable copy it makes: what the main job
+# takes before it writes.
+target "check, x main job without its write" \
+  "$(awk -v k="$(median check "tarvel -m=modu -l=8000 -k")" -v m="$(median check "tarvel -m=modu -l=8000")" \
+     -v c="$(median check "cp modu.abs copy.abs && sync copy.abs")" 'BEGIN { print k / (m - c) }')" 1.0
 echo
 echo "CPU is the mean user + system time; the rest of the median is waiting, mostly for the disk."
 echo "Ratios are tarvel's median over the median of the command named after them."

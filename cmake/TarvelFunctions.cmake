@@ -1,18 +1,27 @@
-# tarvel_set_crc: sets the module CRC in the S-record file a target writes.
+# tarvel_set_crc: sets the module CRC in the record or ELF file a target writes.
 #
-#   tarvel_set_crc(<target> RECORD_FILE <file.abs|file.shx|file.hex> LINK_ADDRESS <hex>
+#   tarvel_set_crc(<target> RECORD_FILE <file.abs|.shx|.hex|.elf> LINK_ADDRESS <hex>
 #                  [OUTPUTS [bin] [thx] [thd]] [VERBOSE])
 #
 # Adds a POST_BUILD step to <target> that runs the main job in the directory
 # of <file> (relative paths are taken from the current binary directory):
 #
-#   tarvel -m=<file without extension> -i=abs|shx|hex -l=<hex> [-o=bin] [-o=thx] [-d] [-v]
+#   tarvel -m=<file without extension> -i=abs|shx|hex|elf -l=<hex> [-o=bin] [-o=thx] [-d] [-v]
 #
 # The CRC is set in <file> itself; the previous file is kept as <name>.bak,
 # and OUTPUTS adds <name>.bin, <name>.thx and <name>.thd beside it. A
 # failing run fails the build. Call it after the command that writes <file>
 # (POST_BUILD steps run in the order they were added). They run only when
 # <target> is linked again, so an unchanged build does not touch the file.
+#
+# tarvel_check_crc: checks the module CRC of a file, writing nothing.
+#
+#   tarvel_check_crc(<target> FILE <file.abs|.shx|.hex|.thx|.bin|.elf> LINK_ADDRESS <hex>
+#                    [WHOLE_IMAGE])
+#
+# Adds a POST_BUILD step to <target> that runs tarvel -k on <file> (with -w
+# for WHOLE_IMAGE, a file that holds more than the module) and fails the
+# build when the module fails its check or its stored CRC is wrong or unset.
 #
 # tarvel::tarvel must exist: find_package(tarvel) or tarvel's source tree
 # added with add_subdirectory or FetchContent.
@@ -22,39 +31,55 @@ include_guard(GLOBAL)
 cmake_policy(PUSH)
 cmake_policy(VERSION 3.20...3.25)
 
+# The checks both functions make, and the tool's arguments for the module
+# file: sets dir, name, type and args in the caller.
+macro(_tarvel_module_file caller target file_keyword file link types)
+  if(NOT TARGET ${target})
+    message(FATAL_ERROR "${caller}: ${target} is not a target")
+  endif()
+  if(NOT TARGET tarvel::tarvel)
+    message(FATAL_ERROR "${caller}: tarvel::tarvel is not defined; call find_package(tarvel) first")
+  endif()
+  if("${file}" STREQUAL "")
+    message(FATAL_ERROR "${caller}: ${file_keyword} is required")
+  endif()
+  # The tool reads hexadecimal digits up to the first other character, so
+  # 0x8000 would silently mean address 0.
+  if(NOT "${link}" MATCHES "^[0-9A-Fa-f]+$")
+    message(FATAL_ERROR "${caller}: LINK_ADDRESS must be hexadecimal digits "
+                        "without a prefix, such as 8000; got '${link}'")
+  endif()
+  set(_tarvel_path "${file}")
+  cmake_path(ABSOLUTE_PATH _tarvel_path BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} NORMALIZE)
+  cmake_path(GET _tarvel_path PARENT_PATH dir)
+  cmake_path(GET _tarvel_path STEM LAST_ONLY name)
+  cmake_path(GET _tarvel_path EXTENSION LAST_ONLY _tarvel_extension)
+  # The tool appends the lower-case type to the -m path to find the file.
+  if(NOT _tarvel_extension MATCHES "^\\.(${types})$")
+    string(REPLACE "|" ", ." _tarvel_list "${types}")
+    message(FATAL_ERROR "${caller}: ${file_keyword} must end in .${_tarvel_list}: ${_tarvel_path}")
+  endif()
+  set(type ${CMAKE_MATCH_1})
+  set(args -m=${name} -i=${type} -l=${link})
+endmacro()
+
+# Built in the same tree, the tool must be linked before a target's step runs it.
+function(_tarvel_needs_tool target)
+  get_target_property(tool tarvel::tarvel ALIASED_TARGET)
+  if(tool)
+    add_dependencies(${target} ${tool})
+  endif()
+endfunction()
+
 function(tarvel_set_crc target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "VERBOSE" "RECORD_FILE;LINK_ADDRESS" "OUTPUTS")
   if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "tarvel_set_crc: unexpected or incomplete arguments: "
                         "${arg_UNPARSED_ARGUMENTS} ${arg_KEYWORDS_MISSING_VALUES}")
   endif()
-  if(NOT TARGET ${target})
-    message(FATAL_ERROR "tarvel_set_crc: ${target} is not a target")
-  endif()
-  if(NOT TARGET tarvel::tarvel)
-    message(FATAL_ERROR "tarvel_set_crc: tarvel::tarvel is not defined; "
-                        "call find_package(tarvel) first")
-  endif()
-  if(NOT arg_RECORD_FILE)
-    message(FATAL_ERROR "tarvel_set_crc: RECORD_FILE is required")
-  endif()
-  # The tool reads hexadecimal digits up to the first other character, so
-  # 0x8000 would silently mean address 0.
-  if(NOT arg_LINK_ADDRESS MATCHES "^[0-9A-Fa-f]+$")
-    message(FATAL_ERROR "tarvel_set_crc: LINK_ADDRESS must be hexadecimal digits "
-                        "without a prefix, such as 8000; got '${arg_LINK_ADDRESS}'")
-  endif()
-
-  cmake_path(ABSOLUTE_PATH arg_RECORD_FILE BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-             NORMALIZE OUTPUT_VARIABLE file)
-  cmake_path(GET file PARENT_PATH dir)
-  cmake_path(GET file STEM LAST_ONLY name)
-  cmake_path(GET file EXTENSION LAST_ONLY extension)
-  # The tool appends the lower-case type to the -m path to find the file.
-  if(NOT extension MATCHES "^\\.(abs|shx|hex)$")
-    message(FATAL_ERROR "tarvel_set_crc: RECORD_FILE must end in .abs, .shx or .hex: ${file}")
-  endif()
-  set(args -m=${name} -i=${CMAKE_MATCH_1} -l=${arg_LINK_ADDRESS})
+  _tarvel_module_file(tarvel_set_crc ${target} RECORD_FILE "${arg_RECORD_FILE}"
+                      "${arg_LINK_ADDRESS}" "abs|shx|hex|elf")
+  set(file ${_tarvel_path})
   set(byproducts ${dir}/${name}.bak)
 
   foreach(output IN LISTS arg_OUTPUTS)
@@ -86,12 +111,27 @@ function(tarvel_set_crc target)
     BYPRODUCTS ${byproducts}
     COMMENT "Setting the module CRC in ${file}"
     VERBATIM)
-  # Built in the same tree, the tool must be linked before the target's
-  # step runs it.
-  get_target_property(tool tarvel::tarvel ALIASED_TARGET)
-  if(tool)
-    add_dependencies(${target} ${tool})
+  _tarvel_needs_tool(${target})
+endfunction()
+
+function(tarvel_check_crc target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "WHOLE_IMAGE" "FILE;LINK_ADDRESS" "")
+  if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "tarvel_check_crc: unexpected or incomplete arguments: "
+                        "${arg_UNPARSED_ARGUMENTS} ${arg_KEYWORDS_MISSING_VALUES}")
   endif()
+  _tarvel_module_file(tarvel_check_crc ${target} FILE "${arg_FILE}" "${arg_LINK_ADDRESS}"
+                      "abs|shx|hex|thx|bin|elf")
+  list(APPEND args -k)
+  if(arg_WHOLE_IMAGE)
+    list(APPEND args -w)
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND $<TARGET_FILE:tarvel::tarvel> ${args}
+    WORKING_DIRECTORY ${dir}
+    COMMENT "Checking the module CRC in ${_tarvel_path}"
+    VERBATIM)
+  _tarvel_needs_tool(${target})
 endfunction()
 
 cmake_policy(POP)

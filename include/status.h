@@ -50,7 +50,7 @@ constexpr int32_t REC_BAD_HEX = 0x4A;     // an Intel HEX line with a character 
 constexpr int32_t rec_bad_lead(uint8_t lead) { return (int32_t(lead) << 16) | 0x46; }
 constexpr int32_t rec_bad_type(uint8_t type) { return (int32_t(type) << 16) | 0x47; }
 constexpr int32_t rec_bad_count(int32_t n) { return int32_t(uint32_t(n) << 8) | 0x48; }
-constexpr int32_t rec_no_record(uint8_t byte) { return 0x8800 | byte; }
+constexpr int32_t rec_no_record(uint8_t first) { return 0x8800 | first; }
 // What the patch of the link record returns when that record is a T-record,
 // which has no hex characters to patch; the copy reports it as the count of
 // bytes written (34900).

@@ -251,6 +251,30 @@ void explain_damaged()
              "would be missing from the module; make the file again", input_path);
 }
 
+void explain_stamping(int32_t status)
+{
+    if (status == ERR_TYPE_BITS)
+        hint("a serial number or type text needs a module type with the bits 0x20 and 0x04 "
+             "(type=0x24 in the info file)");
+    else if (status == ERR_ENTRY_MISSING)
+        hint("the module has no \"SNBR\" entry to increment; -s=n sets one");
+    else if (status == ERR_ENTRY_LENGTH)
+        hint("the entry list holds that entry with another length than tarvel writes");
+    else
+        hint("the entry list runs past its area, or the new entry has no room in it");
+}
+
+// A file that could not be opened: the input, or the info file of raw input.
+void explain_unreadable(int32_t status)
+{
+    if ((options & OPT_IN_RAW) && !info_file_name)
+        hint("raw input needs an info file with its header values: -f=file");
+    else if ((options & OPT_IN_RAW) && !file_readable(info_file_name))
+        hint("the info file %s cannot be read: %s", info_file_name, std::strerror(status));
+    else
+        hint("%s cannot be read: %s", input_path, std::strerror(status));
+}
+
 void explain_load(int32_t status)
 {
     if ((status & ~0xFF) == ERR_MODULE_CHECK) {
@@ -279,17 +303,10 @@ void explain_load(int32_t status)
         hint("the CRC stored in %s is wrong or not set; tarvel without -k sets it", input_path);
         break;
     case ERR_TYPE_BITS:
-        hint("a serial number or type text needs a module type with the bits 0x20 and 0x04 "
-             "(type=0x24 in the info file)");
-        break;
     case ERR_ENTRY_MISSING:
-        hint("the module has no \"SNBR\" entry to increment; -s=n sets one");
-        break;
     case ERR_ENTRY_LENGTH:
-        hint("the entry list holds that entry with another length than tarvel writes");
-        break;
     case ERR_ENTRY_ROOM:
-        hint("the entry list runs past its area, or the new entry has no room in it");
+        explain_stamping(status);
         break;
     case ERR_READ_SHORT:
         hint("%s could not be read to its end", input_path);
@@ -302,14 +319,8 @@ void explain_load(int32_t status)
         hint("generic.tmp cannot be read back from the working directory");
         break;
     default:
-        if (!is_error_number(status))
-            break;
-        if ((options & OPT_IN_RAW) && !info_file_name)
-            hint("raw input needs an info file with its header values: -f=file");
-        else if ((options & OPT_IN_RAW) && !file_readable(info_file_name))
-            hint("the info file %s cannot be read: %s", info_file_name, std::strerror(status));
-        else
-            hint("%s cannot be read: %s", input_path, std::strerror(status));
+        if (is_error_number(status))
+            explain_unreadable(status);
         break;
     }
 }

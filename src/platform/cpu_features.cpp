@@ -25,8 +25,8 @@ constexpr unsigned XCR0_AVX512_STATE = 0xE0; // opmask and the upper ZMM registe
 
 unsigned ask_processor()
 {
-    // Three questions at most (each takes some 10 microseconds in a
-    // virtual machine): the highest leaf, leaf 1, leaf 7.
+    // Three questions at most (in a virtual machine each is a trip to the
+    // hypervisor): the highest leaf, leaf 1, leaf 7.
     unsigned a, b, c, d;
     __cpuid(0, a, b, c, d);
     const unsigned highest = a;

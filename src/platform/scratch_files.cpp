@@ -59,8 +59,11 @@ BOOL WINAPI on_console_event(DWORD event)
 
 void install_handlers() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
-// The console handler runs beside the main thread: nothing to block.
-struct SignalsHeld {};
+// The console handler runs beside the main thread: nothing to hold back.
+struct SignalsHeld {
+    SignalsHeld() {}
+    ~SignalsHeld() {}
+};
 
 #else
 

@@ -46,9 +46,8 @@ constexpr HexKernel kernels[] = {
 constexpr size_t KERNEL_THRESHOLD = 16;
 
 // The first bytes of a run always take the table: asking the processor
-// which kernels it has costs some 30 microseconds in a virtual machine,
-// about what the table takes for this many bytes, so a small file is done
-// before it would pay off.
+// which kernels it has costs about what the table takes for this many bytes
+// (bench/README.md), so a small file is done before it would pay off.
 constexpr size_t TABLE_FIRST = 32 * 1024;
 size_t decoded_by_table = 0;
 

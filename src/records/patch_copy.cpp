@@ -22,9 +22,8 @@ uint8_t scratch[RECORD_BUFFER_SIZE];
 
 // Bytes collected before they go to the new file in one write: the first
 // piece is small, so that a file that cannot be written fails within its
-// first records; each piece written doubles the next, up to the largest.
-// Every write is a system call: on an 83 MB file the copy and its flush to
-// disk took 180 ms in 16 KiB writes and 115 ms in 256 KiB ones.
+// first records; each piece written doubles the next, up to the largest,
+// since every write is a system call.
 constexpr size_t OUT_FIRST_PIECE = 16384;
 constexpr size_t OUT_LARGEST_PIECE = 262144;
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the firmware project in consumer/ against tarvel's CMake package and
-# checks what tarvel_set_crc does there: the CRC set in the S-record files
-# and the outputs written, nothing run again by a build with nothing
+# checks what tarvel_set_crc and tarvel_check_crc do there: the CRC set in
+# the S-record and ELF files and the outputs written, a wrong CRC failing the
+# check, nothing run again by a build with nothing
 # changed, everything run again after a relink, a failing tarvel failing
 # the build, and a link address with 0x refused when configuring.
 #
@@ -48,7 +49,7 @@ esac
 cp -r "$here/consumer" "$scratch/src"
 build=$scratch/build
 step "$scratch/configure.log" "$cmake" -S "$scratch/src" -B "$build" \
-  -DTARVEL_EXAMPLES="$examples" "${config[@]}"
+  -DTARVEL_EXAMPLES="$examples" -DTARVEL_ELF="$here/../fixtures/elf/cortex_m.elf" "${config[@]}"
 if [ -n "$prefix" ]; then
   # The package must come from the prefix under test, not from elsewhere on
   # the machine.
@@ -100,6 +101,12 @@ check "app.thd carries the same CRC" [ "$(od -An -tx1 -j10 -N2 out/app.thd | tr 
 check "modu.abs carries the CRC in its link record" grep -q "^S1..8000$crc" modu.abs
 check "app.shx is patched the same way" cmp -s modu.abs out/app.shx
 
+# The ELF file: the CRC DA9A set in place, two bytes changed, and checked.
+elf_fixture=$here/../fixtures/elf/cortex_m.elf
+check "image.elf is checked after its CRC is set" grep -q '^Crc correct - da9a' "$scratch/build1.log"
+check "image.elf differs from the linker's in two bytes" \
+  [ "$(cmp -l "$elf_fixture" image.elf | wc -l)" -eq 2 ]
+
 # Second build, nothing changed: nothing links, so tarvel does not run.
 before_bak=$(identity modu.bak)
 before_abs=$(identity modu.abs)
@@ -128,6 +135,11 @@ for attempt in first second; do
   check "$attempt build of broken shows tarvel's error" \
     grep -q '^Error 8003, errno 0 in batchfile command 2' "$scratch/broken-$attempt.log"
 done
+
+build "$scratch/unchecked.log" unchecked
+check "a wrong CRC fails the check's build" [ $rc -ne 0 ]
+check "the check says the CRC is not set" grep -q '^Crc not set - Calculated adaa' "$scratch/unchecked.log"
+check "the check writes nothing" cmp -s "$sample" checked.abs
 
 rc=0
 "$cmake" -S "$scratch/src" -B "$build" -DBAD_LINK_ADDRESS=0x8000 > "$scratch/bad.log" 2>&1 || rc=$?

@@ -86,6 +86,10 @@ TEST_F(ElfFiles, DamagedOrUnfitFilesChangeNothing)
     Bytes table_beyond = elf, segment_beyond = elf;
     table_beyond[31] = '\xF0';  // e_phoff far past the end
     segment_beyond[0x34 + 32 + 19] = '\x7F';  // p_filesz of the second segment
+    // ELF64: a p_offset whose sum with p_filesz wraps around 2^64.
+    Bytes wraps = read_file(std::string(TARVEL_ELF_FIXTURES) + "/x86_64.elf");
+    for (int i = 0; i < 8; i++)
+        wraps[64 + 56 + 8 + i] = '\xFF';
     struct Row {
         Bytes content;
         const char *link;
@@ -98,6 +102,8 @@ TEST_F(ElfFiles, DamagedOrUnfitFilesChangeNothing)
          "ELF file modu.elf is damaged: its program headers lie beyond its end, Aborting\n", "800f"},
         {segment_beyond, "-l=8008000",
          "ELF file modu.elf is damaged: a segment lies beyond its end, Aborting\n", "800f"},
+        {wraps, "-l=600000", "ELF file modu.elf is damaged: a segment lies beyond its end, Aborting\n",
+         "800f"},
         // Only the zero-filled memory part of the RAM segment lies there.
         {elf, "-l=8008134",
          "No segment of modu.elf holds the CRC at link address 08008134, Aborting\n", "8011"},

@@ -66,7 +66,7 @@ TEST_F(ThdBin, FilesTakeTheirOwnExtension)
     EXPECT_EQ(read_file(dir.file("modu.thd")).size(), 20u);
     EXPECT_EQ(read_file(dir.file("modu.bin")), Bytes(reinterpret_cast<char *>(img.data()), 2500));
     EXPECT_FALSE(file_exists(dir.file("modu.thx")));
-    EXPECT_FALSE(file_exists(dir.file("modu.bin.tarvel-tmp")));
+    EXPECT_EQ(files_in(dir.path()).size(), 2u);  // thd and bin, no temporary file
 }
 
 TEST_F(ThdBin, FailuresLeaveTheOldFile)

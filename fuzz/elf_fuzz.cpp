@@ -1,0 +1,36 @@
+// ELF files: the loader on a whole file, with a link address taken from the
+// input, then the in-place copy of what it found.
+#include <cstring>
+#include <vector>
+
+#include "byte_order.h"
+#include "fuzz_support.h"
+#include "module/image_builder.h"
+#include "options.h"
+#include "records/elf_file.h"
+#include "records/patch_copy.h"
+#include "state.h"
+#include "status.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 4)
+        return -1;
+    fuzz_enter_workdir();
+    init_state();
+    options = OPT_IN_ELF;
+    link_address = get_be32(data);
+    data += 4;
+    size -= 4;
+
+    fuzz_write("in.elf", data, size);
+    uint32_t capacity = image_capacity(size);
+    uint32_t block = (capacity / 16 + 2) * 16;
+    std::vector<uint8_t> img(block, 0xFF);
+    if (load_elf("in.elf", img.data(), capacity, block) == STATUS_OK) {
+        loaded_crc = 0x1234;
+        (void)copy_with_crc("in.elf", "in.new", RecordFormat::ELF);
+    }
+    init_state();
+    return 0;
+}
