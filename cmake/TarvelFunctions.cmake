@@ -31,9 +31,14 @@ include_guard(GLOBAL)
 cmake_policy(PUSH)
 cmake_policy(VERSION 3.20...3.25)
 
-# The checks both functions make, and the tool's arguments for the module
-# file: sets dir, name, type and args in the caller.
+# The checks both functions make of their parsed arguments (arg_*), and the
+# tool's arguments for the module file: sets dir, name, type and args in
+# the caller.
 macro(_tarvel_module_file caller target file_keyword file link types)
+  if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "${caller}: unexpected or incomplete arguments: "
+                        "${arg_UNPARSED_ARGUMENTS} ${arg_KEYWORDS_MISSING_VALUES}")
+  endif()
   if(NOT TARGET ${target})
     message(FATAL_ERROR "${caller}: ${target} is not a target")
   endif()
@@ -73,10 +78,6 @@ endfunction()
 
 function(tarvel_set_crc target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "VERBOSE" "RECORD_FILE;LINK_ADDRESS" "OUTPUTS")
-  if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES)
-    message(FATAL_ERROR "tarvel_set_crc: unexpected or incomplete arguments: "
-                        "${arg_UNPARSED_ARGUMENTS} ${arg_KEYWORDS_MISSING_VALUES}")
-  endif()
   _tarvel_module_file(tarvel_set_crc ${target} RECORD_FILE "${arg_RECORD_FILE}"
                       "${arg_LINK_ADDRESS}" "abs|shx|hex|elf")
   set(file ${_tarvel_path})
@@ -116,10 +117,6 @@ endfunction()
 
 function(tarvel_check_crc target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "WHOLE_IMAGE" "FILE;LINK_ADDRESS" "")
-  if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES)
-    message(FATAL_ERROR "tarvel_check_crc: unexpected or incomplete arguments: "
-                        "${arg_UNPARSED_ARGUMENTS} ${arg_KEYWORDS_MISSING_VALUES}")
-  endif()
   _tarvel_module_file(tarvel_check_crc ${target} FILE "${arg_FILE}" "${arg_LINK_ADDRESS}"
                       "abs|shx|hex|thx|bin|elf")
   list(APPEND args -k)
