@@ -35,7 +35,11 @@ __attribute__((format(printf, 1, 2))) void hint(const char *format, ...)
 
 unsigned long ul(uint32_t v) { return static_cast<unsigned long>(v); }
 
-bool is_error_number(int32_t status) { return status > 0 && status < 0x1000 && status != 1 && status != 77; }
+// A status that is the C library's error number of a failed open.
+bool is_error_number(int32_t status)
+{
+    return status > STATUS_FAILED && status < 0x1000 && status != STATUS_NO_IMAGE;
+}
 
 // ---- The options
 
@@ -43,20 +47,20 @@ const char *const INPUT_TYPES[] = {"abs", "shx", "hex", "elf", "thx", "bin", "ra
 
 // The -m text of the run ends in ".type" of an input type: its input is
 // looked for as path.type.type.
-const char *doubled_extension()
+bool doubled_extension()
 {
     size_t n = std::strlen(input_path);
     for (const char *type : INPUT_TYPES) {
         // path + "." + type + "." + input_ext
         if (n > 8 && input_path[n - 8] == '.' && !std::strncmp(input_path + n - 7, type, 3))
-            return type;
+            return true;
     }
-    return nullptr;
+    return false;
 }
 
 void explain_option(const Failure &f)
 {
-    const char *arg = f.failed_arg > 0 && f.failed_arg < f.argc ? f.argv[f.failed_arg] : "";
+    const char *arg = f.failed_arg > 0 && f.failed_arg < f.argc ? f.argv[f.failed_arg] : "-";
     int letter = option_letter(arg);
     switch (f.status) {
     case ERR_INPUT_TYPE:
