@@ -70,11 +70,8 @@ struct CopyPlan {
     PatchedRecord patched[MAX_PATCHED_RECORDS];
 };
 
-// What a load saw of the file's data, for the words that explain a failure.
+// What a load saw of a failure, for the words that explain it.
 struct LoadReport {
-    bool any_data;            // data bytes were read
-    uint32_t low;             // lowest address of data read
-    uint32_t high;            // highest address of data read
     bool misfit;              // a record did not fit the image (ERR_IMAGE_FIT)
     uint32_t misfit_low;      // first and last address of that record's data
     uint32_t misfit_high;

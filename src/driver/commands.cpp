@@ -30,18 +30,6 @@ namespace {
 
 constexpr int COMMAND_COUNT = 9;
 
-// The kind of file whose CRC is set in place: an ELF file, or a record file
-// of Intel HEX records ("hex" input sets no bit of its own, as "abs" and
-// "shx" do not) or of S-records.
-RecordFormat input_format()
-{
-    if (options & OPT_IN_ELF)
-        return RecordFormat::ELF;
-    if (!(options & OPT_IN_NOT_TEXT) && !std::strcmp(input_ext, "hex"))
-        return RecordFormat::INTEL_HEX;
-    return RecordFormat::S_RECORDS;
-}
-
 // The loader of command 2 for a record file.
 ImageLoader record_loader()
 {
@@ -162,11 +150,13 @@ int32_t run_commands(int *failed_command)
         if (status != 0) {
             std::printf("Error %x, errno %x in batchfile command %d\n", unsigned(status),
                         unsigned(errno), number);
+            finish_backup_removal();
             forget_changed_directories();
             *failed_command = number;
             return status;
         }
     }
+    finish_backup_removal();
     const char *failed = nullptr;
     if (int32_t err = sync_changed_directories(&failed); err != 0) {
         std::printf("Unable to write %s to disk, Aborting\n", failed);
@@ -180,6 +170,16 @@ int32_t run_commands(int *failed_command)
 }
 
 }  // namespace
+
+RecordFormat input_format()
+{
+    // "hex" input sets no bit of its own, as "abs" and "shx" do not.
+    if (options & OPT_IN_ELF)
+        return RecordFormat::ELF;
+    if (!(options & OPT_IN_NOT_TEXT) && !std::strcmp(input_ext, "hex"))
+        return RecordFormat::INTEL_HEX;
+    return RecordFormat::S_RECORDS;
+}
 
 int32_t check_input_file(const char *path)
 {

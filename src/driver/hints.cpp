@@ -7,11 +7,13 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "driver/commands.h"
 #include "driver/option_parser.h"
 #include "module_layout.h"
 #include "options.h"
 #include "platform/file_names.h"
 #include "records/hex.h"
+#include "records/record_loader.h"
 #include "state.h"
 #include "status.h"
 
@@ -169,15 +171,25 @@ void explain_input_type()
 
 // ---- Where the data lies
 
+// Where the data of the record file lies, read anew. False for a file of
+// no data, and for input that is no record file.
+bool data_extent(uint32_t *low, uint32_t *high)
+{
+    if (options & (OPT_IN_BIN | OPT_IN_RAW | OPT_IN_ELF))
+        return false;
+    return record_data_extent(input_path, input_format(), low, high);
+}
+
 void explain_misfit()
 {
     const LoadReport &r = load_report;
-    if (!r.any_data) {
+    uint32_t first, last;
+    if (!data_extent(&first, &last)) {
         hint("%s holds no data records that tarvel reads", input_path);
         return;
     }
-    unsigned long low = ul(r.low), high = ul(r.high), link = ul(link_address);
-    if (link_record == 0 && r.low != link_address)
+    unsigned long low = ul(first), high = ul(last), link = ul(link_address);
+    if (link_record == 0 && first != link_address)
         hint("no record starts at link address %08lX; the data in %s spans %08lX-%08lX (did you "
              "mean -l=%lX?)", link, input_path, low, high, low);
     else if (r.misfit && r.misfit_low - link_address >= 0x80000000u)
@@ -218,7 +230,7 @@ void explain_module_check(int32_t status)
     bool erased = true;
     for (uint32_t i = 0; i < HEADER_SIZE; i++)
         erased = erased && m[i] == 0xFF;
-    if (erased && (options & OPT_IN_NOT_RECORDS) == 0) {
+    if (erased && (options & (OPT_IN_NOT_RECORDS | OPT_IN_ELF)) == 0) {
         explain_misfit();
         return;
     }
@@ -239,9 +251,10 @@ void explain_module_check(int32_t status)
         add(words, sizeof words, "trailer 5A690FF0 missing at offset size-4 (found %08lX)",
             ul(get_be32(m + size - TRAILER_SIZE)));
     hint("the module check failed: %s", words);
-    if ((bits & CHECK_MAGIC) && load_report.any_data)
+    uint32_t first, last;
+    if ((bits & CHECK_MAGIC) && data_extent(&first, &last))
         hint("the data in %s spans %08lX-%08lX; the module's header belongs at the link address "
-             "(-l)", input_path, ul(load_report.low), ul(load_report.high));
+             "(-l)", input_path, ul(first), ul(last));
 }
 
 void explain_damaged()

@@ -8,8 +8,13 @@
 #pragma once
 
 // Removes the .bak file of the previous run, as remove() does: returns 0,
-// or -1 with errno set.
+// or -1 with errno set. The name goes at once; a large file's pages and
+// blocks are released by a thread of its own (on Linux), so that the copy
+// that follows need not wait for that.
 int remove_old_backup(const char *bak);
+
+// Waits until the file that remove_old_backup removed is released.
+void finish_backup_removal();
 
 // Makes bak hold the file at input: a second name of it, or a copy. Returns
 // 0, or -1 when neither could be made (input is untouched either way).

@@ -60,10 +60,9 @@ BOOL WINAPI on_console_event(DWORD event)
 void install_handlers() { SetConsoleCtrlHandler(on_console_event, TRUE); }
 
 // The console handler runs beside the main thread: nothing to hold back.
-struct SignalsHeld {
-    SignalsHeld() {}
-    ~SignalsHeld() {}
-};
+struct HeldSignals {};
+void hold_signals(HeldSignals *) {}
+void release_signals(const HeldSignals *) {}
 
 #else
 
@@ -94,20 +93,22 @@ void install_handlers()
     }
 }
 
-// Holds the watched signals back while a file is created and entered, so
-// that an interruption finds it entered; they arrive when released.
-struct SignalsHeld {
-    SignalsHeld()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        for (int sig : WATCHED_SIGNALS)
-            sigaddset(&set, sig);
-        sigprocmask(SIG_BLOCK, &set, &before);
-    }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before, nullptr); }
+// The watched signals are held back while a file is created and entered,
+// so that an interruption finds it entered; they arrive when released.
+struct HeldSignals {
     sigset_t before;
 };
+
+void hold_signals(HeldSignals *held)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : WATCHED_SIGNALS)
+        sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &held->before);
+}
+
+void release_signals(const HeldSignals *held) { sigprocmask(SIG_SETMASK, &held->before, nullptr); }
 
 #endif
 
@@ -131,11 +132,13 @@ FILE *create_scratch_file(const char *path, bool replace)
         install_handlers();
         handlers_installed = true;
     }
-    SignalsHeld held;
+    HeldSignals held;
+    hold_signals(&held);
     FILE *f = replace ? recreate_file(path) : create_new_file(path);
     int err = errno;
     if (f)
         enter(path);
+    release_signals(&held);
     errno = err;
     return f;
 }

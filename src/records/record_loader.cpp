@@ -1,6 +1,7 @@
 // Loading a record file into the module image.
 #include "records/record_loader.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -64,22 +65,12 @@ struct Load {
     RecordFile reader;
     uint8_t *image;
     uint32_t capacity;
+    bool whole;          // -w: the module is taken out of a file that holds more
     DecodeState state;
     PlanNotes notes;
     uint32_t total;      // data bytes of the records placed
-    bool placing;        // false after a record that did not fit: the rest is only looked at
     unsigned crc_bytes;  // -w: bit k set when a record holds the byte at link_address + k
 };
-
-void note_extent(uint32_t low, uint32_t high)
-{
-    LoadReport &r = load_report;
-    if (!r.any_data || low < r.low)
-        r.low = low;
-    if (!r.any_data || high > r.high)
-        r.high = high;
-    r.any_data = true;
-}
 
 // Places the data of an accepted data record at its address less the link
 // address. Returns 0, or ERR_IMAGE_FIT when it lies below the link address
@@ -113,34 +104,37 @@ void place_inside(Load *load)
     load->total += uint32_t(to - from);
 }
 
+// -w: a record that holds a byte of the CRC's place takes the CRC.
+void note_crc_bytes(Load *load, uint64_t unit_start, int32_t n)
+{
+    const DecodeState &s = load->state;
+    unsigned crc_bytes = (data_holds(s, link_address) ? 1u : 0u) |
+                         (data_holds(s, link_address + 1) ? 2u : 0u);
+    if (crc_bytes) {
+        load->crc_bytes |= crc_bytes;
+        note_patched(&load->notes, unit_start, n, s.base, false);
+    }
+}
+
 // An accepted data record of n bytes at unit_start.
 int32_t take_data_record(Load *load, uint64_t unit_start, int32_t n)
 {
     const DecodeState &s = load->state;
-    bool whole = options & OPT_WHOLE;
     if (s.address == link_address) {
         link_record = s.count;
-        if (!whole)
+        if (!load->whole)
             note_patched(&load->notes, unit_start, n, s.base, true);
     }
-    unsigned crc_bytes = (data_holds(s, link_address) ? 1u : 0u) |
-                         (data_holds(s, link_address + 1) ? 2u : 0u);
-    if (whole && crc_bytes) {
-        load->crc_bytes |= crc_bytes;
-        note_patched(&load->notes, unit_start, n, s.base, false);
-    }
+    if (load->whole)
+        note_crc_bytes(load, unit_start, n);
     if (s.length == 0)
         return STATUS_OK;
-    note_extent(s.address, s.address + uint32_t(s.length - 1));
-    if (!load->placing)
-        return STATUS_OK;
-    if (whole) {
+    if (load->whole) {
         place_inside(load);
         return STATUS_OK;
     }
     int32_t status = place_data(load);
     if (status != STATUS_OK) {
-        load->placing = false;
         load_report.misfit = true;
         load_report.misfit_low = s.address;
         load_report.misfit_high = s.address + uint32_t(s.length - 1);
@@ -197,17 +191,15 @@ int32_t refuse_record(Load *load, int32_t rc, uint64_t unit_start)
 }
 
 // Reads the records of the file into the image until an end record or the
-// end of the file; the units it passes are noted for the copy's plan. After
-// a record that does not fit, the rest is read for the report alone.
+// end of the file; the units it passes are noted for the copy's plan.
 int32_t read_records(Load *load)
 {
     RecordFormat format = load->reader.format;
-    int32_t status = STATUS_OK;
     for (;;) {
         uint64_t unit_start = record_file_offset(&load->reader);
         int32_t n = read_record(&load->reader, record_buffer, RECORD_BUFFER_SIZE);
         if (n <= 0)
-            return status;
+            return STATUS_OK;
         // Stray bytes and lines longer than any record carry no record.
         if (n == REC_LONG_LINE) {
             while (read_line_part(&load->reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
@@ -222,17 +214,13 @@ int32_t read_records(Load *load)
 
         int32_t rc = decode_record_of(format, &load->state, record_buffer, n);
         if (rc == REC_END)
-            return status;
-        if (rc != STATUS_OK) {
-            if (status == STATUS_OK && (rc = refuse_record(load, rc, unit_start)) != STATUS_OK)
-                return rc;
-            continue;
-        }
-        if (!load->state.data_record)
-            continue;
-        rc = take_data_record(load, unit_start, n);
-        if (status == STATUS_OK)
-            status = rc;
+            return STATUS_OK;
+        if (rc != STATUS_OK)
+            rc = refuse_record(load, rc, unit_start);
+        else if (load->state.data_record)
+            rc = take_data_record(load, unit_start, n);
+        if (rc != STATUS_OK)
+            return rc;
     }
 }
 
@@ -261,7 +249,7 @@ int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, ui
     Load load = {};
     load.image = image;
     load.capacity = capacity;
-    load.placing = true;
+    load.whole = options & OPT_WHOLE;
     if (record_file_start(&load.reader, f, 0, format) != STATUS_OK) {
         std::fclose(f);
         return ERR_NO_MEMORY;
@@ -293,4 +281,36 @@ int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32
 int32_t load_hex_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
 {
     return load_record_file(path, image, capacity, block, RecordFormat::INTEL_HEX);
+}
+
+bool record_data_extent(const char *path, RecordFormat format, uint32_t *low, uint32_t *high)
+{
+    *low = UINT32_MAX;
+    *high = 0;
+    FILE *f = std::fopen(path, "rb");
+    RecordFile reader;
+    if (!f || record_file_start(&reader, f, 0, format) != STATUS_OK) {
+        if (f)
+            std::fclose(f);
+        return false;
+    }
+    DecodeState state = {};
+    for (int32_t n; (n = read_record(&reader, record_buffer, RECORD_BUFFER_SIZE)) > 0;) {
+        if (n == REC_LONG_LINE)
+            while (read_line_part(&reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
+            }
+        if (n == REC_LONG_LINE || is_stray_byte(n))
+            continue;
+        int32_t rc = decode_record_of(format, &state, record_buffer, n);
+        if (rc == REC_END)
+            break;
+        if (rc != STATUS_OK || !state.data_record || state.length == 0)
+            continue;
+        *low = state.address < *low ? state.address : *low;
+        uint32_t last = state.address + uint32_t(state.length - 1);
+        *high = last > *high ? last : *high;
+    }
+    record_file_stop(&reader);
+    std::fclose(f);
+    return *low <= *high;
 }

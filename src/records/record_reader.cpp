@@ -127,20 +127,7 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
     return rec_no_record(c);
 }
 
-bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0); }
 
-bool copy_writes_line_feed(RecordFormat format, bool line_ended)
-{
-    return format == RecordFormat::S_RECORDS || line_ended;
-}
-
-bool copy_keeps_as_read(RecordFormat format, uint8_t lead, bool line_ended)
-{
-    // A T-record has no line end of its own; a line record had one when its
-    // line ended at a line feed.
-    bool had_line_feed = lead != 'T' && line_ended;
-    return copy_writes_line_feed(format, line_ended) == had_line_feed;
-}
 
 uint8_t record_checksum(const uint8_t *bytes, int32_t n) { return uint8_t(0xFF - byte_sum(bytes, n)); }
 

@@ -24,6 +24,7 @@
 #include <cstdio>
 
 #include "record_format.h"
+#include "status.h"
 
 // Decoder state for one file.
 struct DecodeState {
@@ -85,7 +86,7 @@ void record_file_stop(RecordFile *reader);
 [[nodiscard]] int32_t read_line_part(RecordFile *reader, uint8_t *buffer, int32_t size);
 
 // True for a read_record result that is a stray byte (rec_no_record).
-bool is_stray_byte(int32_t result);
+inline bool is_stray_byte(int32_t result) { return (result & ~0xFF) == rec_no_record(0); }
 
 // Whether the data of the data record last decoded holds the byte at address.
 inline bool data_holds(const DecodeState &state, uint32_t address)
@@ -97,11 +98,20 @@ inline bool data_holds(const DecodeState &state, uint32_t address)
 // line ended (or not) at a line feed: an S-record file gets one after every
 // record, its last line and its T-records included; an Intel HEX file keeps
 // its line ends exactly.
-bool copy_writes_line_feed(RecordFormat format, bool line_ended);
+inline bool copy_writes_line_feed(RecordFormat format, bool line_ended)
+{
+    return format == RecordFormat::S_RECORDS || line_ended;
+}
 
 // Whether the copy reproduces a record (or a line too long to be one) with
 // the given lead byte exactly as it stands in the file, line end included.
-bool copy_keeps_as_read(RecordFormat format, uint8_t lead, bool line_ended);
+// A T-record has no line end of its own; a line record had one when its
+// line ended at a line feed.
+inline bool copy_keeps_as_read(RecordFormat format, uint8_t lead, bool line_ended)
+{
+    bool had_line_feed = lead != 'T' && line_ended;
+    return copy_writes_line_feed(format, line_ended) == had_line_feed;
+}
 
 // The byte sum of a record: its checksum is the complement of it (ones' for
 // S-records and T-records, two's for Intel HEX), taken to 8 bits.
