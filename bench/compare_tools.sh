@@ -131,23 +131,30 @@ measure check "$runs" 2 \
   "tarvel -m=modu -l=8000" "$tarvel -m=modu -l=8000"
 
 # The main job without its write: from its start to its first change of a
-# file (command 3 removes the old .bak), beside -k from start to end, both
-# timed by strace (which stops only at the calls named, by seccomp).
-phase_ms() {  # phase_ms FIRST_CALL LAST_CALL ARGS...: milliseconds between the two
-  local first=$1 last=$2
-  shift 2
-  strace -f --seccomp-bpf -ttt -e trace=execve,unlink,exit_group -o "$work/phase.txt" "$@" > /dev/null 2>&1
+# file (command 3 removes the old .bak), and from its last flush to disk
+# (the directory) to its end, beside -k from start to end on a copy of the
+# same file, all timed by strace (which stops only at the calls named).
+cp modu.abs chk.abs
+phases() {  # milliseconds: the main job without its write, then -k
+  strace -f --seccomp-bpf -ttt -e trace=execve,unlink,fsync,exit_group -o "$work/main.txt" \
+    "$tarvel" -m=modu -l=8000 > /dev/null 2>&1
+  strace -f --seccomp-bpf -ttt -e trace=execve,exit_group -o "$work/check.txt" \
+    "$tarvel" -m=chk -l=8000 -k > /dev/null 2>&1
   # Lines are: process id, time, call.
-  awk -v f="$first" -v l="$last" '$3 ~ "^" f "\\(" && !s { s = $2 } $3 ~ "^" l "\\(" && !e { e = $2 }
-    END { printf "%.3f\n", (e - s) * 1000 }' "$work/phase.txt"
+  awk '$3 ~ /^execve\(/ && !s { s = $2 } $3 ~ /^unlink\(/ && !u { u = $2 }
+       $3 ~ /^fsync\(/ { f = $2 } $3 ~ /^exit_group\(/ { e = $2 }
+       END { printf "%.3f,", ((u - s) + (e - f)) * 1000 }' "$work/main.txt"
+  awk '$3 ~ /^execve\(/ && !s { s = $2 } $3 ~ /^exit_group\(/ { e = $2 }
+       END { printf "%.3f\n", (e - s) * 1000 }' "$work/check.txt"
 }
 : > "$work/phases.csv"
 for ((i = 0; i < runs; i++)); do
-  echo "$(phase_ms execve unlink "$tarvel" -m=modu -l=8000),$(phase_ms execve exit_group "$tarvel" -m=modu -l=8000 -k)" >> "$work/phases.csv"
+  phases >> "$work/phases.csv"
 done
-median_of() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-before_write=$(cut -d, -f1 "$work/phases.csv" | median_of)
-check_only=$(cut -d, -f2 "$work/phases.csv" | median_of)
+# The fastest of the runs: what disturbs a run here only ever adds time.
+fastest_of() { sort -n | head -n 1; }
+before_write=$(cut -d, -f1 "$work/phases.csv" | fastest_of)
+check_only=$(cut -d, -f2 "$work/phases.csv" | fastest_of)
 measure bin "$runs" 2 \
   "tarvel -m=x -i=abs -o=bin -l=8000" "$tarvel -m=x -i=abs -o=bin -l=8000" \
   "cp x.abs copy.abs" "cp x.abs copy.abs" \
@@ -205,7 +212,7 @@ row elf "tarvel -m=modu -i=elf -l=8000" "cp modu.elf copy.elf && sync copy.elf" 
 ref elf "cp modu.elf copy.elf && sync copy.elf"
 row check "tarvel -m=modu -l=8000 -k" "tarvel -m=modu -l=8000" "" "Check CRC, 83 MB S3 file"
 ref check "tarvel -m=modu -l=8000"
-printf '| | under strace: the main job until its first write, -k | %.1f ms, %.1f ms | | | |\n' \
+printf '| | fastest under strace: the main job without its write, -k | %.1f ms, %.1f ms | | | |\n' \
   "$before_write" "$check_only"
 row bin "tarvel -m=x -i=abs -o=bin -l=8000" "objcopy -I srec -O binary" "$(mib "$peak_bin")" \
   "Set CRC and write bin"
@@ -234,7 +241,7 @@ target "set CRC and bin, x objcopy -O binary" \
 target "4 KiB module, x true" "$(ratio "$(median small "tarvel -m=small -l=8000")" "$(median small "true")")" 1.6
 target "ELF file, x durable copy" \
   "$(ratio "$(median elf "tarvel -m=modu -i=elf -l=8000")" "$(median elf "cp modu.elf copy.elf && sync copy.elf")")" 1.2
-target "check, x main job until its first write" "$(ratio "$check_only" "$before_write")" 1.0
+target "check, x main job without its write" "$(ratio "$check_only" "$before_write")" 1.0
 echo
 echo "CPU is the mean user + system time; the rest of the median is waiting, mostly for the disk."
 echo "Ratios are tarvel's median over the median of the command named after them."
