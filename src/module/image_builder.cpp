@@ -103,23 +103,8 @@ uint32_t word_after_module(const uint8_t *image, uint32_t block, uint32_t size)
     return word;
 }
 
-// -k: whether the stored CRC is the computed one, in one line.
-int32_t report_stored_crc(uint16_t stored, uint16_t computed)
-{
-    if (stored == computed) {
-        std::printf("Crc correct - %04x\n", unsigned(stored));
-        return STATUS_OK;
-    }
-    if (stored == CRC_UNSET)
-        std::printf("Crc not set - Calculated %04x\n", unsigned(computed));
-    else
-        std::printf("Crc difference - Original %04x - Calculated %04x\n", unsigned(stored),
-                    unsigned(computed));
-    return ERR_CRC_WRONG;
-}
-
-// Checks the loaded module and stores its CRC (under -k: compares it), or
-// reports why not.
+// Checks the loaded module and stores its CRC, or reports why not. Under
+// -k nothing is stored: the stored CRC is only compared.
 int32_t check_and_set_crc(uint32_t block)
 {
     int32_t rc = check_module(module_image, block);
@@ -132,13 +117,18 @@ int32_t check_and_set_crc(uint32_t block)
     }
     uint16_t stored = get_be16(module_image + HDR_CRC);
     uint16_t computed = get_be16(summary.crc);
-    if (options & OPT_CHECK)
-        return report_stored_crc(stored, computed);
     if (stored != CRC_UNSET && stored != computed)
         std::printf("Crc difference - Original %04x - Calculated %04x\n", unsigned(stored),
                     unsigned(computed));
-    put_be16(module_image + HDR_CRC, computed);
-    return STATUS_OK;
+    if (!(options & OPT_CHECK)) {
+        put_be16(module_image + HDR_CRC, computed);
+        return STATUS_OK;
+    }
+    if (stored == computed)
+        std::printf("Crc correct - %04x\n", unsigned(stored));
+    else if (stored == CRC_UNSET)
+        std::printf("Crc not set - Calculated %04x\n", unsigned(computed));
+    return stored == computed ? STATUS_OK : ERR_CRC_WRONG;
 }
 
 // Reads a module file of at most capacity bytes into the image in pieces

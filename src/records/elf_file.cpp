@@ -139,9 +139,12 @@ int32_t read_segment(const ElfFile &elf, uint32_t i, Segment *s, bool *load)
 int32_t place_segment(const ElfFile &elf, const Segment &s, uint8_t *image, uint32_t capacity)
 {
     uint64_t first = link_address, end = uint64_t(link_address) + capacity;
+    if (s.paddr >= end)
+        return STATUS_OK;
+    // Below end (under 2^33) here, and filesz within the file: no wrap.
     uint64_t from = s.paddr > first ? s.paddr : first;
-    uint64_t to = s.paddr + s.filesz < end ? s.paddr + s.filesz : end;  // filesz < 2^63: no wrap
-    if (s.paddr >= end || from >= to)
+    uint64_t to = s.paddr + s.filesz < end ? s.paddr + s.filesz : end;
+    if (from >= to)
         return STATUS_OK;
     size_t n = size_t(to - from);
     if (!read_at(elf, s.offset + (from - s.paddr), image + (from - first), n)) {

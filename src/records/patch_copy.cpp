@@ -238,36 +238,35 @@ int32_t copy_as_bytes(CopyOut *out, uint64_t from, uint64_t count, const char *r
     return report_unreadable(record_path);
 }
 
-// Reads the record of the plan from the file into record_buffer and
-// patches it. False when that cannot be done (the record-by-record copy
-// then says why).
-bool read_and_patch(const PatchedRecord &r)
+// Reads the record of the plan from the file into line and patches it.
+// False when that cannot be done (the record-by-record copy then says why).
+bool read_and_patch(const PatchedRecord &r, uint8_t *line)
 {
     size_t n = size_t(r.length);
-    return seek_to(pair_in, r.offset) == 0 && std::fread(record_buffer, 1, n, pair_in) == n &&
-           patch_record(copy_plan.format, record_buffer, r.length, r.base) == STATUS_OK;
+    return n <= RECORD_BUFFER_SIZE && seek_to(pair_in, r.offset) == 0 &&
+           std::fread(line, 1, n, pair_in) == n &&
+           patch_record(copy_plan.format, line, r.length, r.base) == STATUS_OK;
 }
 
 // The part of a file that needs no repair, as bytes: the records that take
-// the CRC are read from the file, patched and written in their places,
-// every other byte is copied as it is. Returns 0, a failure with its
-// message, or REC_NO_PLAN when a record cannot be patched (then nothing
-// is written).
+// the CRC are read from the file and patched first, then written in their
+// places between the bytes copied as they are. Returns 0, a failure with
+// its message, or REC_NO_PLAN when a record cannot be patched (then
+// nothing is written).
 constexpr int32_t REC_NO_PLAN = -2;
 
 int32_t copy_clean_part(CopyOut *out, const char *record_path)
 {
+    static uint8_t lines[MAX_PATCHED_RECORDS][RECORD_BUFFER_SIZE];
     for (int i = 0; i < copy_plan.patched_count; i++)
-        if (!read_and_patch(copy_plan.patched[i]))
+        if (!read_and_patch(copy_plan.patched[i], lines[i]))
             return REC_NO_PLAN;
     uint64_t at = 0;
     for (int i = 0; i < copy_plan.patched_count; i++) {
         const PatchedRecord &r = copy_plan.patched[i];
-        if (!read_and_patch(r))
-            return report_unreadable(record_path);
         if (int32_t rc = copy_as_bytes(out, at, r.offset - at, record_path); rc != STATUS_OK)
             return rc;
-        size_t written = put_bytes(out, record_buffer, size_t(r.length));
+        size_t written = put_bytes(out, lines[i], size_t(r.length));
         if (written != size_t(r.length))
             return report_short(r.length, written);
         at = r.offset + uint64_t(r.length);

@@ -142,6 +142,18 @@ int32_t take_data_record(Load *load, uint64_t unit_start, int32_t n)
     return status;
 }
 
+// The next unit of the file into record_buffer, as read_record gives it; a
+// line too long to be a record is taken to its end (REC_LONG_LINE).
+int32_t read_unit(RecordFile *reader)
+{
+    int32_t n = read_record(reader, record_buffer, RECORD_BUFFER_SIZE);
+    if (n == REC_LONG_LINE) {
+        while (read_line_part(reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
+        }
+    }
+    return n;
+}
+
 // Line (from 1) of the byte at offset in file: the line feeds before it, counted anew.
 uint64_t line_at(FILE *file, uint64_t offset)
 {
@@ -173,12 +185,14 @@ int32_t refuse_record(Load *load, int32_t rc, uint64_t unit_start)
                    known_record_type(format, record_buffer);
     if (!lost && !damaged)
         return STATUS_OK;
-    bool t_record = format == RecordFormat::S_RECORDS && record_buffer[0] == 'T';
-    uint64_t line = line_at(load->reader.file, unit_start);
-    if (t_record) {
+    if (format == RecordFormat::S_RECORDS && record_buffer[0] == 'T') {
         std::printf("Record checksum error at offset %llu, Aborting\n",
                     static_cast<unsigned long long>(unit_start));
-    } else if (lost) {
+        return ERR_RECORD_SUM;
+    }
+    uint64_t line = line_at(load->reader.file, unit_start);
+    load_report.damaged_line = line;
+    if (lost) {
         std::printf("Record count %u in line %llu, %d records read, Aborting\n",
                     unsigned(get_be16(record_buffer + 3)), static_cast<unsigned long long>(line),
                     int(load->state.count - 1));
@@ -186,7 +200,6 @@ int32_t refuse_record(Load *load, int32_t rc, uint64_t unit_start)
         std::printf("Record checksum error in line %llu, Aborting\n",
                     static_cast<unsigned long long>(line));
     }
-    load_report.damaged_line = t_record ? 0 : line;
     return ERR_RECORD_SUM;
 }
 
@@ -197,14 +210,10 @@ int32_t read_records(Load *load)
     RecordFormat format = load->reader.format;
     for (;;) {
         uint64_t unit_start = record_file_offset(&load->reader);
-        int32_t n = read_record(&load->reader, record_buffer, RECORD_BUFFER_SIZE);
+        int32_t n = read_unit(&load->reader);
         if (n <= 0)
             return STATUS_OK;
         // Stray bytes and lines longer than any record carry no record.
-        if (n == REC_LONG_LINE) {
-            while (read_line_part(&load->reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
-            }
-        }
         bool stray = is_stray_byte(n);
         uint8_t lead = stray ? uint8_t(n) : record_buffer[0];
         note_unit(&load->notes, stray || copy_keeps_as_read(format, lead, load->reader.line_ended),
@@ -229,7 +238,7 @@ int32_t read_records(Load *load)
 int32_t check_crc_place(const Load &load)
 {
     bool patched = !(options & (OPT_IN_NOT_RECORDS | OPT_CHECK));
-    if (!(options & OPT_WHOLE) || !patched || load.crc_bytes == 3)
+    if (!load.whole || !patched || load.crc_bytes == 3)
         return STATUS_OK;
     std::printf("No record holds the CRC at link address %08lX, Aborting\n",
                 static_cast<unsigned long>(link_address));
@@ -295,10 +304,7 @@ bool record_data_extent(const char *path, RecordFormat format, uint32_t *low, ui
         return false;
     }
     DecodeState state = {};
-    for (int32_t n; (n = read_record(&reader, record_buffer, RECORD_BUFFER_SIZE)) > 0;) {
-        if (n == REC_LONG_LINE)
-            while (read_line_part(&reader, record_buffer, RECORD_BUFFER_SIZE) == REC_LONG_LINE) {
-            }
+    for (int32_t n; (n = read_unit(&reader)) > 0;) {
         if (n == REC_LONG_LINE || is_stray_byte(n))
             continue;
         int32_t rc = decode_record_of(format, &state, record_buffer, n);

@@ -124,8 +124,8 @@ std::vector<std::string> fault_job_names(unsigned suite)
 
 FaultJob fault_job(const std::string &name)
 {
-    for (const auto &[job_name, entry] : jobs()) {
-        if (job_name != name)
+    for (const auto &[entry_name, entry] : jobs()) {
+        if (entry_name != name)
             continue;
         FaultJob job = entry.make();
         job.name = name;

@@ -4,6 +4,8 @@
 // names a run writes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -41,3 +43,9 @@ FaultJob fault_job(const std::string &name);
 bool is_leftover(const std::string &name);
 
 bool strace_available();
+
+// A suite over the jobs: each test's parameter is a job's name, which also
+// names the test.
+class FaultJobTest : public ::testing::TestWithParam<std::string> {};
+
+inline std::string job_name(const ::testing::TestParamInfo<std::string> &info) { return info.param; }

@@ -152,7 +152,7 @@ void stop_at_every_call(const FaultJob &job, const Stop &stop)
     }
 }
 
-class StoppedJob : public ::testing::TestWithParam<std::string> {
+class StoppedJob : public FaultJobTest {
 protected:
     void SetUp() override
     {
@@ -164,8 +164,6 @@ protected:
 class Killed : public StoppedJob {};
 class KilledWithoutHardLinks : public StoppedJob {};
 class Interrupted : public StoppedJob {};
-
-std::string job_name(const ::testing::TestParamInfo<std::string> &info) { return info.param; }
 
 }  // namespace
 

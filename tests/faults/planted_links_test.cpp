@@ -23,9 +23,7 @@ std::vector<std::string> temporary_names(int pid)
     return names;
 }
 
-class PlantedLinks : public ::testing::TestWithParam<std::string> {};
-
-std::string job_name(const ::testing::TestParamInfo<std::string> &info) { return info.param; }
+class PlantedLinks : public FaultJobTest {};
 
 }  // namespace
 

@@ -33,9 +33,7 @@ std::set<size_t> limits_for(const Files &written)
     return limits;
 }
 
-class WriteFaults : public ::testing::TestWithParam<std::string> {};
-
-std::string job_name(const ::testing::TestParamInfo<std::string> &info) { return info.param; }
+class WriteFaults : public FaultJobTest {};
 
 }  // namespace
 

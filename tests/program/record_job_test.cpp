@@ -199,12 +199,18 @@ TEST_F(RecordJob, DamagedRecordsFailTheRunAndChangeNoFile)
                 t_record('3', 0x8080, 4, m.substr(128)) + t_record('7', 0, 4, "");
     thx[thx.size() - 140] ^= 1;  // a data byte of the second T3 record
     const std::string hex = ihex_file(m, 0x8000, 32);
+    std::string lower = s1, cut = s1;
+    size_t second = lower.find('\n') + 1;
+    lower[second + 8] = 'f';  // an upper-case F read as 0: the checksum no longer matches
+    cut.erase(cut.find('\n', second) - 4, 4);
     struct Row {
         const char *ext;
         Bytes text;
         std::string message;
     } rows[] = {
         {"abs", broken(s1, 2), "Record checksum error in line 3, Aborting"},
+        {"abs", lower, "Record checksum error in line 2, Aborting"},
+        {"abs", cut, "Record checksum error in line 2, Aborting"},  // cut short
         {"abs", broken(s_file(m, 0x8000, '2', 64), 1), "Record checksum error in line 2, Aborting"},
         {"abs", broken(s3, 5), "Record checksum error in line 6, Aborting"},
         {"abs", s5, "Record count 3 in line 10, 8 records read, Aborting"},

@@ -98,37 +98,6 @@ TEST_F(RecordLoader, TheLastRecordAtTheLinkAddressCounts)
     EXPECT_EQ(image(0, 5), "Abcd\xFF");
 }
 
-TEST_F(RecordLoader, DamagedRecordsFailTheLoad)
-{
-    // The records before the damaged one stay loaded; nothing after it is.
-    std::string bad_sum = S1_AT_0;
-    bad_sum.back() = '5';
-    std::string lower = s_data('1', 0x20, "\xAB");
-    lower[8] = 'a';  // reads as 0: the checksum no longer matches
-    struct Row {
-        std::string text;
-        std::string message;
-    } rows[] = {
-        {s_data('1', 0x10, "ok") + "\n\n" + bad_sum + "\n" + s_data('1', 0x20, "no") + "\n",
-         "Record checksum error in line 3, Aborting\n"},
-        {s_data('1', 0x10, "ok") + "\r\n" + lower + "\r\n", "Record checksum error in line 2, Aborting\n"},
-        {s_data('1', 0x10, "ok") + "\n" + S1_AT_0.substr(0, 30) + "\n",  // cut short
-         "Record checksum error in line 2, Aborting\n"},
-        {s_data('1', 0x10, "ok") + "\n" + s_record('5', 7, 2, "") + "\n",
-         "Record count 7 in line 2, 1 records read, Aborting\n"},
-        {t_record('3', 0x10, 4, "ok") + t_record('3', 0x20, 4, "no").substr(0, 9),
-         "Record checksum error at offset 10, Aborting\n"},
-    };
-    for (const Row &row : rows) {
-        init_state();
-        StdoutCapture out;
-        EXPECT_EQ(load(row.text), ERR_RECORD_SUM) << row.text;
-        EXPECT_EQ(out.stop(), row.message);
-        EXPECT_EQ(image(16, 3), "ok\xFF");
-        EXPECT_EQ(image(32, 1), "\xFF");
-    }
-}
-
 TEST_F(RecordLoader, TRecordsLoadWithOrWithoutLineFeeds)
 {
     Bytes records = t_record('0', 0, 0, Bytes(20, 'D')) + t_record('3', 0, 4, "abcd") +
