@@ -46,6 +46,7 @@ constexpr int32_t REC_BAD_LENGTH = 0x49;  // a count too small for the address, 
 constexpr int32_t REC_CUT_SHORT = 0x4B;   // the record ends before the bytes its count says
 constexpr int32_t REC_LONG_LINE = 0x8900; // a line longer than any valid record
 constexpr int32_t REC_BAD_HEX = 0x4A;     // an Intel HEX line with a character that is no hex digit
+constexpr int32_t REC_LINE_END = 0x4C;    // a CR inside a line: two records glued by a lone CR
 
 constexpr int32_t rec_bad_lead(uint8_t lead) { return (int32_t(lead) << 16) | 0x46; }
 constexpr int32_t rec_bad_type(uint8_t type) { return (int32_t(type) << 16) | 0x47; }

@@ -20,13 +20,28 @@ constexpr uint8_t TYPE_SEGMENT_START = 0x03;
 constexpr uint8_t TYPE_LINEAR_BASE = 0x04;
 constexpr uint8_t TYPE_LINEAR_START = 0x05;
 
-// The characters after the lead, without a CR at the end.
+// The type's characters are the 7th and 8th after the lead.
+constexpr int32_t TYPE_CHARS_END = 8;
+
+// The characters after the lead, without the CRs that end the line (CR LF,
+// or CR CR LF as some tools write it).
 int32_t text_length(const uint8_t *line, int32_t n)
 {
     int32_t chars = n - 1;
-    if (chars > 0 && line[n - 1] == '\r')
+    while (chars > 0 && line[chars] == '\r')
         chars--;
     return chars;
+}
+
+// The record type of a line of chars characters after the lead: the byte
+// its characters 7 and 8 spell, or -1 when the line is cut before them or
+// they are no hex digits.
+int record_type(const uint8_t *line, int32_t chars)
+{
+    if (chars < TYPE_CHARS_END)
+        return -1;
+    int hi = hex_digit_value(line[TYPE_CHARS_END - 1]), lo = hex_digit_value(line[TYPE_CHARS_END]);
+    return hi < 0 || lo < 0 ? -1 : hi << 4 | lo;
 }
 
 // Converts the 2 x bytes hex characters behind the lead of line to bytes at
@@ -51,8 +66,16 @@ int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n)
     if (n < 1 || buffer[0] != ':')
         return rec_bad_lead(n < 1 ? 0 : buffer[0]);
     int32_t chars = text_length(buffer, n);
+    // A type this decoder does not read makes the line no record of ours,
+    // whatever else it holds. Every other ":" line is one of our records,
+    // or one that is damaged: its type, or its cut, cannot tell otherwise.
+    int type = record_type(buffer, chars);
+    if (type > TYPE_LINEAR_START)
+        return rec_bad_type(uint8_t(type));
+    if (std::memchr(buffer, '\r', size_t(chars) + 1))
+        return REC_LINE_END;
     if (chars < 2 * HEX_FIXED_BYTES || chars % 2 != 0)
-        return REC_BAD_LENGTH;
+        return type < 0 && chars >= TYPE_CHARS_END ? REC_BAD_HEX : REC_CUT_SHORT;
     int32_t bytes = chars / 2;
     if (!line_to_bytes(buffer, bytes, buffer + 1))
         return REC_BAD_HEX;
@@ -100,11 +123,15 @@ int32_t decode_record_of(RecordFormat format, DecodeState *state, uint8_t *buffe
     return decode_record(state, buffer, n);
 }
 
-bool known_record_type(RecordFormat format, const uint8_t *buffer)
+bool damaged_record(RecordFormat format, int32_t rc, const uint8_t *buffer)
 {
-    // Intel HEX lines are converted to bytes before the checksum test, the
-    // type at byte 3 after the count; S-records keep their type character.
+    if (rc == REC_LINE_END)
+        return true;
+    // The Intel HEX decoder refuses a line of an unknown type before it
+    // looks at anything else: every other refusal is damage.
     if (format == RecordFormat::INTEL_HEX)
-        return buffer[4] <= TYPE_LINEAR_START;
-    return std::strchr("01235789", buffer[1]) != nullptr && buffer[1] != 0;
+        return rc == REC_BAD_SUM || rc == REC_CUT_SHORT || rc == REC_BAD_HEX || rc == REC_BAD_LENGTH;
+    // S-records and T-records keep their type character.
+    return (rc == REC_BAD_SUM || rc == REC_CUT_SHORT) && buffer[1] != 0 &&
+           std::strchr("01235789", buffer[1]) != nullptr;
 }

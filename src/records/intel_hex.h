@@ -21,14 +21,17 @@
 
 #include "records/record_reader.h"
 
-// Checks and decodes the n bytes of the ":" line in buffer (a CR at its
-// end is no part of it), converting it in place to its bytes from position
-// 1 on. Returns 0 (accepted), REC_END for an end-of-file record, or a
-// rejection code: REC_BAD_LENGTH (the count disagrees with the line, or a
-// 02, 03, 04 or 05 record of the wrong size), REC_BAD_SUM, REC_BAD_HEX,
-// rec_bad_type. An accepted data record advances count and sets address
-// (base + offset), data and length; 02 and 04 records set base. Nothing
-// beyond the n bytes is read.
+// Checks and decodes the n bytes of the ":" line in buffer (the CRs that
+// end it are no part of it), converting it in place to its bytes from
+// position 1 on. Returns 0 (accepted), REC_END for an end-of-file record,
+// rec_bad_type for a line whose type field spells a type above 05 (no
+// record of ours, whatever else it holds), or, for every other line, what
+// is wrong with it: REC_LINE_END (a CR inside it), REC_BAD_HEX (a character
+// that is no hex digit), REC_CUT_SHORT (fewer characters than its count
+// says, or an odd number), REC_BAD_LENGTH (more, or a 02, 03, 04 or 05
+// record of the wrong size), REC_BAD_SUM. An accepted data record advances
+// count and sets address (base + offset), data and length; 02 and 04
+// records set base. Nothing beyond the n bytes is read.
 [[nodiscard]] int32_t decode_hex_record(DecodeState *state, uint8_t *buffer, int32_t n);
 
 // Decodes a record of a file of the given format: decode_hex_record for
@@ -36,8 +39,11 @@
 [[nodiscard]] int32_t decode_record_of(RecordFormat format, DecodeState *state, uint8_t *buffer,
                                        int32_t n);
 
-// Whether the record that decode_record_of has just refused as REC_BAD_SUM
-// or REC_CUT_SHORT is of a type the decoder reads (S-records and T-records
-// 0, 1, 2, 3, 5, 7, 8, 9; Intel HEX 00 to 05): a damaged record, not bytes
-// that only look like one.
-bool known_record_type(RecordFormat format, const uint8_t *buffer);
+// Whether a line that decode_record_of has just refused with rc is a
+// damaged record, whose bytes would be missing from the module, rather
+// than bytes that only look like one: an Intel HEX line of type 00 to 05
+// (or of a type that cannot be read) refused for any reason; an S-record
+// or T-record of a type the decoder reads (0, 1, 2, 3, 5, 7, 8, 9) whose
+// checksum is wrong or that is cut short; and any line with a CR inside it,
+// a line end the reader does not take for one.
+bool damaged_record(RecordFormat format, int32_t rc, const uint8_t *buffer);

@@ -181,8 +181,7 @@ int32_t refuse_record(Load *load, int32_t rc, uint64_t unit_start)
 {
     RecordFormat format = load->reader.format;
     bool lost = format == RecordFormat::S_RECORDS && rc == rec_bad_count(load->state.count - 1);
-    bool damaged = (rc == REC_BAD_SUM || rc == REC_CUT_SHORT) &&
-                   known_record_type(format, record_buffer);
+    bool damaged = damaged_record(format, rc, record_buffer);
     if (!lost && !damaged)
         return STATUS_OK;
     if (format == RecordFormat::S_RECORDS && record_buffer[0] == 'T') {

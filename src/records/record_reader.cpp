@@ -46,6 +46,20 @@ size_t take_bytes(RecordFile *reader, uint8_t *out, size_t n)
     return done;
 }
 
+bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// Whether the tail of a line holds a CR followed by anything but CRs.
+bool glued_line(const uint8_t *tail, int32_t n)
+{
+    const auto *cr = static_cast<const uint8_t *>(std::memchr(tail, '\r', size_t(n)));
+    if (!cr)
+        return false;
+    for (const uint8_t *p = cr; p < tail + n; p++)
+        if (*p != '\r')
+            return true;
+    return false;
+}
+
 }  // namespace
 
 int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at, RecordFormat format)
@@ -56,6 +70,7 @@ int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at, RecordFor
     reader->end = 0;
     reader->base = at;
     reader->line_ended = false;
+    reader->in_text = false;
     reader->block = static_cast<uint8_t *>(std::malloc(RECORD_BLOCK));
     return reader->block ? STATUS_OK : ERR_NO_MEMORY;
 }
@@ -106,6 +121,10 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
     if (!have_byte(reader))
         return 0;
     uint8_t c = reader->block[reader->at++];
+    if (reader->in_text) {
+        reader->in_text = c != '\n';
+        return rec_no_record(c);
+    }
     bool s_records = reader->format == RecordFormat::S_RECORDS;
     // A line record: an S-record, or an Intel HEX record in a file of those.
     if (c == (s_records ? 'S' : ':')) {
@@ -114,6 +133,13 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
         return n == REC_LONG_LINE ? n : n + 1;
     }
     if (c == 'T' && s_records) {
+        // A T-record's type is a digit. A "T" before anything else begins a
+        // line of text: it and the rest of its line are stray bytes, and the
+        // records after it are read as records.
+        if (have_byte(reader) && !is_digit(reader->block[reader->at])) {
+            reader->in_text = reader->block[reader->at] != '\n';
+            return rec_no_record(c);
+        }
         buffer[0] = 'T';
         int32_t n = 1 + int32_t(take_bytes(reader, buffer + 1, RECORD_HEAD - 1));
         if (n < RECORD_HEAD)
@@ -185,6 +211,11 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
 
     if (record_checksum(buffer + 2, count) != buffer[2 + count])
         return REC_BAD_SUM;
+    // Behind an S-record's own characters a line may hold more; a CR there
+    // that is not one of the CRs ending the line ends a record the reader
+    // took for part of this one.
+    if (lead == 'S' && n > 5 + 2 * count && glued_line(buffer + 4 + 2 * count, n - 4 - 2 * count))
+        return REC_LINE_END;
 
     state->length = 0;
     state->data_record = false;

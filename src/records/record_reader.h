@@ -53,6 +53,7 @@ struct RecordFile {
     size_t end;       // bytes in the block
     uint64_t base;    // offset in the file of the block's first byte
     bool line_ended;  // the last record line or line part ended at a line feed
+    bool in_text;     // inside a line of text that began with "T": bytes up to its line feed are stray
     RecordFormat format;
 };
 
@@ -74,7 +75,9 @@ void record_file_stop(RecordFile *reader);
 // before it is kept, and so is any other byte, NUL included); for a
 // T-record the bytes read, count + 3 unless the file ended first;
 // rec_no_record(byte) for a byte that starts no record of the file's format
-// (the byte is taken); REC_LONG_LINE for a line longer than size. After
+// (the byte is taken), and so for every byte of a line of text that begins
+// with a "T" and a character that is no digit, up to and with its line feed;
+// REC_LONG_LINE for a line longer than size. After
 // REC_LONG_LINE the buffer holds the first size bytes of the line;
 // read_line_part takes the rest of it.
 [[nodiscard]] int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size);
@@ -123,9 +126,12 @@ uint8_t record_checksum(const uint8_t *bytes, int32_t n);
 
 // Checks and decodes the n bytes of the record in buffer; an S-record is
 // converted in place to the T-record layout. Returns 0 (accepted), REC_END,
-// or a rejection code: rec_bad_lead, REC_BAD_LENGTH (fewer bytes than the
-// count declares, or a count too small for the address), REC_BAD_SUM,
-// rec_bad_type, rec_bad_count. Nothing beyond the n bytes is read. An
+// or a rejection code: rec_bad_lead, REC_BAD_LENGTH (a count too small for
+// the address, or too few bytes to hold a count), REC_CUT_SHORT (fewer
+// bytes than the count declares), REC_BAD_SUM, REC_LINE_END (an S-record
+// line holds a CR behind its characters that is followed by more than CRs:
+// a lone CR ended a record there), rec_bad_type, rec_bad_count. Nothing
+// beyond the n bytes is read. An
 // accepted data record sets address, data and length; a data record or an S5
 // record with a correct checksum advances count, even when the S5 count
 // does not match.

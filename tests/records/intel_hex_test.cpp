@@ -83,13 +83,19 @@ TEST(IntelHexRecord, BadRecordsAreRejectedAndTakeNoNumber)
     } rows[] = {
         {wrong_sum, REC_BAD_SUM},
         {not_hex, REC_BAD_HEX},
-        {good + " ", REC_BAD_LENGTH},            // something after the checksum
-        {good.substr(0, good.size() - 1), REC_BAD_LENGTH},  // half a byte
+        {good + " ", REC_CUT_SHORT},             // one character too many: half a byte
+        {good + "00", REC_BAD_LENGTH},           // a byte more than the count says
+        {good.substr(0, good.size() - 1), REC_CUT_SHORT},
         {good.substr(0, good.size() - 2), REC_CUT_SHORT},
+        {":00000001", REC_CUT_SHORT},            // cut before its checksum
+        {":0000G001FF", REC_BAD_HEX},
+        {":000000GG", REC_BAD_HEX},              // a type that cannot be read
         {count_says_more, REC_CUT_SHORT},
-        {":", REC_BAD_LENGTH},
+        {":", REC_CUT_SHORT},
+        {good + "\r" + good, REC_LINE_END},      // two records glued by a lone CR
         {"", rec_bad_lead(0)},
         {ihex_record(0x06, 0, "z"), rec_bad_type(0x06)},
+        {ihex_record(0x06, 0, "z") + "G", rec_bad_type(0x06)},  // no record of ours at all
         {ihex_record(0x04, 0, "z"), REC_BAD_LENGTH},     // a base of one byte
         {ihex_record(0x05, 0, "zz"), REC_BAD_LENGTH},
     };
