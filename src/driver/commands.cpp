@@ -183,6 +183,11 @@ RecordFormat input_format()
 
 int32_t check_input_file(const char *path)
 {
+    // Opening a FIFO waits for a writer, and a device may never end.
+    if (special_file_kind(path)) {
+        std::printf("Input file %s is no regular file, Aborting\n", path);
+        return STATUS_FAILED;
+    }
     bool opened = false;
     if (FILE *f = open_input_file(path, "r", &opened)) {
         std::fclose(f);

@@ -12,6 +12,7 @@
 #include "module_layout.h"
 #include "options.h"
 #include "platform/file_names.h"
+#include "platform/input_file.h"
 #include "records/hex.h"
 #include "records/record_loader.h"
 #include "state.h"
@@ -345,7 +346,10 @@ void explain_load(int32_t status)
 void explain_command(const Failure &f)
 {
     if (f.command == 1) {
-        if (doubled_extension())
+        if (const char *kind = special_file_kind(input_path))
+            hint("%s is %s, not a regular file; tarvel reads only regular files (a pipe or a "
+                 "device could keep it waiting)", input_path, kind);
+        else if (doubled_extension())
             hint("%s not found: -m takes the path without its extension (-m=%.*s)", input_path,
                  int(std::strlen(input_path) - 8), input_path);
         else

@@ -38,7 +38,7 @@ int copy_to_backup(const char *input, const char *bak)
     OutputFile out;
     FileIdentity id;
     bool copied = false;
-    if (output_open(&out, bak) == 0) {
+    if (output_open(&out, bak, input) == 0) {
         bool write_failed = false;
         copied = file_identity(in, &id) &&
                  copy_file_bytes(in, out.stream, 0, id.size, &write_failed) == id.size &&

@@ -114,3 +114,17 @@ FILE *recreate_file(const char *path)
 }
 
 FILE *append_existing_file(const char *path) { return stream_on(open_for_append(path), "ab"); }
+
+void copy_permissions(const char *path, FILE *stream)
+{
+#ifdef _WIN32
+    (void)path;
+    (void)stream;
+#else
+    int saved_errno = errno;
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode))
+        (void)fchmod(fileno(stream), st.st_mode & 07777);
+    errno = saved_errno;
+#endif
+}

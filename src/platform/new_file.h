@@ -20,3 +20,9 @@ FILE *recreate_file(const char *path);
 // Opens path for appending ("ab"); the file must exist and must not be a
 // link. Returns the stream, or null with errno set.
 FILE *append_existing_file(const char *path);
+
+// Gives the file behind stream the permission bits of the regular file at
+// path, so that a file that replaces another keeps them (owner and group
+// are the run's, as a file created anew has them). Nothing happens when
+// path is no regular file, and on Windows, which has no such bits.
+void copy_permissions(const char *path, FILE *stream);

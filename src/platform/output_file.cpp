@@ -16,6 +16,7 @@
 
 #include "platform/durability.h"
 #include "platform/file_names.h"
+#include "platform/new_file.h"
 #include "platform/scratch_files.h"
 #include "platform/run_lock.h"
 #include "status.h"
@@ -60,19 +61,6 @@ int32_t check_target_writable(const char *target)
     return STATUS_OK;
 }
 
-// The replacement keeps the permission bits of the file it replaces.
-void copy_mode(const char *target, FILE *stream)
-{
-#ifdef _WIN32
-    (void)target;
-    (void)stream;
-#else
-    struct stat st;
-    if (lstat(target, &st) == 0 && S_ISREG(st.st_mode))
-        (void)fchmod(fileno(stream), st.st_mode & 07777);
-#endif
-}
-
 }  // namespace
 
 int replace_file(const char *from, const char *to)
@@ -89,7 +77,7 @@ int replace_file(const char *from, const char *to)
     return 0;
 }
 
-int32_t output_open(OutputFile *out, const char *target)
+int32_t output_open(OutputFile *out, const char *target, const char *mode_from)
 {
     out->stream = nullptr;
     out->buffer = nullptr;
@@ -115,7 +103,7 @@ int32_t output_open(OutputFile *out, const char *target)
     out->buffer = static_cast<char *>(std::malloc(OUTPUT_BUFFER_SIZE));
     if (out->buffer)
         std::setvbuf(out->stream, out->buffer, _IOFBF, OUTPUT_BUFFER_SIZE);
-    copy_mode(target, out->stream);
+    copy_permissions(mode_from ? mode_from : target, out->stream);
     return STATUS_OK;
 }
 

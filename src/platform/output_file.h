@@ -17,10 +17,13 @@ struct OutputFile {
     char temp[PATH_BUFFER_SIZE + 64];    // target's directory + ".tarvel-<pid>-<n>.tmp"
 };
 
-// Creates the temporary file, under a name no other run uses. Returns 0,
-// or errno when the target exists but cannot be written or the temporary
-// file cannot be created.
-[[nodiscard]] int32_t output_open(OutputFile *out, const char *target);
+// Creates the temporary file, under a name no other run uses, with the
+// permission bits of the target (or of mode_from, when given: a backup
+// copy takes those of the file it copies). Returns 0, or errno when the
+// target exists but cannot be written or the temporary file cannot be
+// created.
+[[nodiscard]] int32_t output_open(OutputFile *out, const char *target,
+                                  const char *mode_from = nullptr);
 
 // Flushes, syncs and closes the temporary file and renames it over the
 // target. Returns 0, or ERR_WRITE_SHORT (the temporary file is removed and

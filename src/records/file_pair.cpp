@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/new_file.h"
 #include "platform/scratch_files.h"
 #include "platform/run_lock.h"
 #include "state.h"
@@ -29,6 +30,8 @@ int32_t open_file_pair(const char *in_path, const char *out_path)
         return err;
     }
     open_flags |= OPEN_OUT_FILE;
+    // The copy takes the input's place and keeps its permission bits.
+    copy_permissions(in_path, pair_out);
     // The copy is renamed over the input later; the lock goes with it.
     lock_new_file(pair_out);
     return 0;

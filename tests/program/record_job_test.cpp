@@ -1,6 +1,7 @@
 // The tool's main job on S-record files, and thx and r9500 input, run as a
 // whole program on the sample module.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -299,5 +300,45 @@ TEST_F(RecordJob, ACheckReadsAndWritesNothing)
         EXPECT_EQ(r.out, "Option -k writes nothing: it cannot be combined with -o, -t, -d, -s, "
                          "-x, -u, -e, raw input or CFG lines\n") << args.back();
         EXPECT_FALSE(file_exists(dir.file("generic.tmp")));
+    }
+}
+
+TEST_F(RecordJob, ReplacedFilesKeepTheirPermissionBits)
+{
+    ASSERT_EQ(run({"-m=modu", "-l=8000", "-o=hex", "-o=thx"}).exit_code, 0);
+    const Bytes thx = file("modu.thx"), hex = file("modu.hex");
+    struct Row {
+        const char *file;
+        Bytes content;
+        std::vector<std::string> args;
+        bool backup;  // the run keeps the old file as modu.bak
+    } rows[] = {
+        {"modu.abs", sample, {"-m=modu", "-l=8000"}, true},
+        {"modu.shx", sample, {"-m=modu", "-i=shx", "-l=8000"}, true},
+        {"modu.hex", hex, {"-m=modu", "-i=hex", "-l=8000"}, true},
+        {"modu.elf", read_file(std::string(TARVEL_ELF_FIXTURES) + "/cortex_m.elf"),
+         {"-m=modu", "-i=elf", "-l=8008000"}, true},
+        {"modu.thx", thx, {"-m=modu", "-i=thx", "-l=8000", "-t=32"}, false},
+        {"modu.bin", bin_module(snbr(5) + terminator), {"-m=modu", "-i=bin", "-s=+", "-o=thx"}, false},
+    };
+    for (bool links : {true, false}) {
+        if (!links && !have_tool("strace"))
+            GTEST_SKIP() << "strace is not installed";
+        std::vector<std::string> no_links = {"strace", "-qq", "-o", "/dev/null", "-e",
+                                             "trace=link,linkat", "-e", "inject=link,linkat:error=EPERM"};
+        for (const Row &row : rows) {
+            for (unsigned mode : {0600u, 0755u}) {
+                SCOPED_TRACE(std::string(row.file) + (links ? "" : " without hard links"));
+                lay_out(dir, {{row.file, row.content}});
+                ASSERT_EQ(chmod(dir.file(row.file).c_str(), mode), 0);
+                RunResult r = links ? run(row.args) : run_tarvel_under(dir.path(), no_links, row.args);
+                ASSERT_EQ(r.exit_code, 0) << r.out;
+                struct stat st;
+                for (const char *name : {row.file, row.backup ? "modu.bak" : row.file}) {
+                    ASSERT_EQ(stat(dir.file(name).c_str(), &st), 0) << name;
+                    EXPECT_EQ(st.st_mode & 07777, mode) << name;
+                }
+            }
+        }
     }
 }
