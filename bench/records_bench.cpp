@@ -165,7 +165,7 @@ static void load_s3_file(benchmark::State &state)
     uint32_t capacity = uint32_t(text.size() / 2);
     std::vector<uint8_t> block(capacity + 32, 0xFF);
     for (auto _ : state) {
-        if (load_records(dir.file("modu.abs").c_str(), block.data(), capacity,
+        if (load_records(nullptr, dir.file("modu.abs").c_str(), block.data(), capacity,
                          uint32_t(block.size())) != 0)
             state.SkipWithError("load_records failed");
     }

@@ -20,17 +20,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     init_state();
     options = OPT_IN_ELF;
     link_address = get_be32(data);
+    link_address_wide = link_address;
     data += 4;
     size -= 4;
 
     fuzz_write("in.elf", data, size);
-    uint32_t capacity = image_capacity(size);
-    uint32_t block = (capacity / 16 + 2) * 16;
-    std::vector<uint8_t> img(block, 0xFF);
-    if (load_elf("in.elf", img.data(), capacity, block) == STATUS_OK) {
-        loaded_crc = 0x1234;
-        (void)copy_with_crc("in.elf", "in.new", RecordFormat::ELF);
+    ElfLoad load = {};
+    uint32_t capacity = 0;
+    if (size_elf(&load, "in.elf", size, &capacity) == STATUS_OK) {
+        uint32_t block = (capacity / 16 + 2) * 16;
+        std::vector<uint8_t> img(block, 0xFF);
+        if (load_elf(&load, "in.elf", img.data(), capacity, block) == STATUS_OK) {
+            loaded_crc = 0x1234;
+            (void)copy_with_crc("in.elf", "in.new", RecordFormat::ELF);
+        }
     }
+    release_elf_load(&load);
     init_state();
     return 0;
 }

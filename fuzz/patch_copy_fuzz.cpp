@@ -22,7 +22,7 @@ int32_t load_and_copy(size_t size, RecordFormat format, uint16_t crc, bool with_
     uint32_t block = (capacity / 16 + 2) * 16;
     std::vector<uint8_t> img(block, 0xFF);
     auto load = format == RecordFormat::INTEL_HEX ? load_hex_records : load_records;
-    if (load("in.abs", img.data(), capacity, block) != 0)
+    if (load(nullptr, "in.abs", img.data(), capacity, block) != 0)
         return -1;
     if (!with_plan)
         copy_plan.valid = false;

@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint32_t capacity = image_capacity(size);
     uint32_t block = (capacity / 16 + 2) * 16;
     std::vector<uint8_t> img(block, 0xFF);
-    (void)load_records("in.abs", img.data(), capacity, block);
+    (void)load_records(nullptr, "in.abs", img.data(), capacity, block);
     std::vector<uint8_t> hex_img(block, 0xFF);
-    (void)load_hex_records("in.abs", hex_img.data(), capacity, block);
+    (void)load_hex_records(nullptr, "in.abs", hex_img.data(), capacity, block);
     init_state();
     return 0;
 }

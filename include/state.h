@@ -30,6 +30,7 @@ extern char output_path_buffer[PATH_BUFFER_SIZE];   // storage of output_path
 extern char *info_file_name;                        // -f value, or none
 extern char info_file_buffer[PATH_TEXT_MAX + 1];    // storage of info_file_name
 extern uint32_t link_address;                       // -l: address of the module's first byte
+extern uint64_t link_address_wide;                  // -l with up to 16 digits, for ELF64 files
 extern int32_t record_size;                         // -t: data bytes per T3 record, 0 = 247
 extern int32_t serial_mode;                         // -s: what to do with "SNBR"
 extern int32_t serial_number;                       // -s number; the stamped number afterwards
@@ -58,7 +59,7 @@ struct PatchedRecord {
     uint64_t offset;   // where its line begins in the file
     int32_t length;    // its bytes without the line feed; 1 for a byte of an ELF file
     uint32_t base;     // Intel HEX: the base address the record's address adds to
-    uint32_t address;  // ELF: the address that byte loads at (the link address or the next)
+    uint32_t address;  // ELF: which byte of the CRC it is, 0 the high one
 };
 
 struct CopyPlan {
@@ -77,6 +78,9 @@ struct LoadReport {
     uint32_t misfit_high;
     uint32_t capacity;        // bytes of the image from the link address
     uint64_t damaged_line;    // line (from 1) of a damaged record, 0 for none
+    int32_t damage;           // what was wrong with it: the decoder's REC_ code, or
+                              // rec_bad_count for records lost before an S5
+    bool wide_link;           // an ELF64 file: the link address is link_address_wide
 };
 
 extern int32_t link_record;   // number of the record at the link address, 0 = none

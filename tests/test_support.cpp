@@ -58,9 +58,11 @@ Bytes read_file(const std::string &path)
 
 Files files_in(const std::string &dir)
 {
+    // A FIFO or device is named, not read: reading one would wait.
     Files files;
     for (const auto &entry : std::filesystem::directory_iterator(dir))
-        files[entry.path().filename().string()] = read_file(entry.path().string());
+        files[entry.path().filename().string()] =
+            entry.is_regular_file() ? read_file(entry.path().string()) : "<no regular file>";
     return files;
 }
 
@@ -163,6 +165,14 @@ RunResult run_tarvel_limited(const std::string &dir, const std::vector<std::stri
     return finish_tarvel(start_tarvel(dir, args, how));
 }
 
+RunResult run_tarvel_bounded(const std::string &dir, const std::vector<std::string> &args,
+                             long cpu_seconds)
+{
+    StartOptions how;
+    how.cpu_seconds = cpu_seconds;
+    return finish_tarvel(start_tarvel(dir, args, how));
+}
+
 RunResult run_tarvel_under(const std::string &dir, const std::vector<std::string> &prefix,
                            const std::vector<std::string> &args)
 {
@@ -230,6 +240,10 @@ Started start_tarvel(const std::string &dir, const std::vector<std::string> &arg
             struct rlimit lim = {rlim_t(how.file_size_limit), rlim_t(how.file_size_limit)};
             setrlimit(RLIMIT_FSIZE, &lim);
         }
+        if (how.cpu_seconds >= 0) {
+            struct rlimit lim = {rlim_t(how.cpu_seconds), rlim_t(how.cpu_seconds)};
+            setrlimit(RLIMIT_CPU, &lim);
+        }
         // LeakSanitizer cannot run under a tracer such as strace.
         if (!how.prefix.empty())
             setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
@@ -282,8 +296,10 @@ RunResult finish_tarvel(const Started &run)
         }
     }
     int status = 0;
-    waitpid(run.pid, &status, 0);
-    RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text[0], text[1]};
+    struct rusage usage = {};
+    wait4(run.pid, &status, 0, &usage);
+    RunResult r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), text[0], text[1],
+                usage.ru_maxrss};
     // The Windows console ends its lines with CR LF; the expected texts use LF.
     if (run.crlf) {
         std::string lf;

@@ -59,6 +59,7 @@ struct RunResult {
     int exit_code;
     std::string out;
     std::string err = {};  // standard error
+    long max_rss_kb = 0;   // the run's peak resident memory
 };
 
 // Runs the built tarvel with args in directory dir. The environment can
@@ -91,6 +92,7 @@ struct StartOptions {
     long file_size_limit = -1;        // RLIMIT_FSIZE of the child; negative: none
     Gate *gate = nullptr;             // the child waits for it before it starts tarvel
     std::vector<std::string> prefix;  // a program to run tarvel under
+    long cpu_seconds = -1;            // RLIMIT_CPU of the child: a run that takes longer is killed
 };
 
 // A tarvel run started in the background; its stdout and stderr are read
@@ -118,6 +120,11 @@ struct LimitedCall {
     std::string out;
 };
 LimitedCall call_with_file_size_limit(long limit, const std::function<int32_t()> &fn);
+
+// The same, killed by the system once it has used cpu_seconds of processor
+// time: the bound on a run's work that a test can rely on on a busy machine.
+RunResult run_tarvel_bounded(const std::string &dir, const std::vector<std::string> &args,
+                             long cpu_seconds);
 
 // Runs the tool in process (init_state first) in directory dir.
 RunResult run_in_process(const std::string &dir, const std::vector<std::string> &args);

@@ -30,16 +30,19 @@ namespace {
 
 constexpr int COMMAND_COUNT = 9;
 
+// What the ELF loader learns while it sizes the image, for its load.
+ElfLoad elf_load;
+
 // The loader of command 2 for a record file.
-ImageLoader record_loader()
+RecordLoader record_loader()
 {
     switch (input_format()) {
     case RecordFormat::ELF:
-        return load_elf;
+        return {&elf_load, size_elf, load_elf};
     case RecordFormat::INTEL_HEX:
-        return load_hex_records;
+        return {nullptr, nullptr, load_hex_records};
     default:
-        return load_records;
+        return {nullptr, nullptr, load_records};
     }
 }
 
@@ -381,5 +384,6 @@ int run_tool(int argc, const char *const *argv)
         explain_failure({status, command, failed_arg, argc, argv});
     }
     free_image();
+    release_elf_load(&elf_load);
     return status != 0 ? 1 : 0;
 }

@@ -112,6 +112,9 @@ void explain_link_option(const Failure &f)
             hint("-l=%s has no hex digit and reads as 00000000", value);
         else if (digits[n] != 0)
             hint("-l=%s reads as %08lX: only its leading hex digits count", value, ul(link_address));
+        else if (n - std::strspn(digits, "0") > 8 && !load_report.wide_link)
+            hint("-l=%s has more than eight significant hex digits and reads as %08lX, its last "
+                 "eight: only an ELF64 input takes more", value, ul(link_address));
         else if ((options & (OPT_IN_BIN | OPT_IN_RAW)) && !(options & (OPT_OUT_THX | OPT_OUT_HEX)))
             hint("-l=%s is not used: a bin or raw input holds no addresses, and only thx and hex "
                  "outputs have them", value);
@@ -190,14 +193,17 @@ void explain_misfit()
         return;
     }
     unsigned long low = ul(first), high = ul(last), link = ul(link_address);
-    if (link_record == 0 && first != link_address)
-        hint("no record starts at link address %08lX; the data in %s spans %08lX-%08lX (did you "
-             "mean -l=%lX?)", link, input_path, low, high, low);
-    else if (r.misfit && r.misfit_low - link_address >= 0x80000000u)
+    // Data below the link address and up to it or beyond: a whole flash
+    // image, not a wrong link address.
+    bool below = r.misfit && r.misfit_low - link_address >= 0x80000000u;
+    if (below && last >= link_address)
         hint("a record at %08lX lies below the link address %08lX; the data in %s spans "
              "%08lX-%08lX (-w takes the module out of a file that holds more)",
              ul(r.misfit_low), link, input_path, low, high);
-    else if (r.misfit)
+    else if (link_record == 0 && first != link_address)
+        hint("no record starts at link address %08lX; the data in %s spans %08lX-%08lX (did you "
+             "mean -l=%lX?)", link, input_path, low, high, low);
+    else if (r.misfit && !below)
         hint("the record at %08lX-%08lX lies beyond the module image, %lu bytes from the link "
              "address %08lX; the data in %s spans %08lX-%08lX (-w takes the module out of a file "
              "that holds more)", ul(r.misfit_low), ul(r.misfit_high), ul(r.capacity), link,
@@ -258,12 +264,30 @@ void explain_module_check(int32_t status)
              "(-l)", input_path, ul(first), ul(last));
 }
 
+// What was wrong with the damaged record the load met.
+const char *damage_words(int32_t damage)
+{
+    switch (damage) {
+    case REC_LINE_END:
+        return "a lone CR ends a line inside it; write the file with LF or CR LF line ends";
+    case REC_BAD_HEX:
+        return "a character in it is no hex digit";
+    case REC_CUT_SHORT:
+    case REC_BAD_LENGTH:
+        return "it is shorter or longer than its count says";
+    case REC_BAD_SUM:
+        return "its checksum is wrong";
+    default:
+        return "an S5 record says records were lost before it";
+    }
+}
+
 void explain_damaged()
 {
     if (load_report.damaged_line > 0)
-        hint("line %llu of %s is damaged (its checksum is wrong, it is cut short, or records "
-             "were lost): its bytes would be missing from the module; make the file again",
-             static_cast<unsigned long long>(load_report.damaged_line), input_path);
+        hint("line %llu of %s is damaged (%s): its bytes would be missing from the module; make "
+             "the file again", static_cast<unsigned long long>(load_report.damaged_line),
+             input_path, damage_words(load_report.damage));
     else
         hint("a record of %s is damaged (its checksum is wrong or it is cut short): its bytes "
              "would be missing from the module; make the file again", input_path);
@@ -314,8 +338,9 @@ void explain_load(int32_t status)
         hint("%s is not an ELF file as a linker writes it, or it is damaged", input_path);
         break;
     case ERR_CRC_NOT_IN_FILE:
-        hint("the CRC belongs at the link address %08lX, where %s has no bytes (is -l right?)",
-             ul(link_address), input_path);
+        hint("the CRC belongs at the link address %08llX, where %s has no bytes (is -l right?)",
+             static_cast<unsigned long long>(load_report.wide_link ? link_address_wide : link_address),
+             input_path);
         break;
     case ERR_CRC_WRONG:
         hint("the CRC stored in %s is wrong or not set; tarvel without -k sets it", input_path);

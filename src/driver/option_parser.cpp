@@ -152,6 +152,7 @@ int32_t set_option(int letter, const char *value)
         break;
     case 'L':
         link_address = parse_hex(value);
+        link_address_wide = parse_hex_wide(value);
         break;
     case 'M':
         options |= OPT_MODULE;

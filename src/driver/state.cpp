@@ -16,6 +16,7 @@ char output_path_buffer[PATH_BUFFER_SIZE];
 char *info_file_name;
 char info_file_buffer[PATH_TEXT_MAX + 1];
 uint32_t link_address;
+uint64_t link_address_wide;
 int32_t record_size;
 int32_t serial_mode;
 int32_t serial_number;
@@ -81,6 +82,7 @@ void init_state()
     std::memset(output_path_buffer, 0, sizeof output_path_buffer);
     std::memset(info_file_buffer, 0, sizeof info_file_buffer);
     link_address = 0;
+    link_address_wide = 0;
     record_size = DEFAULT_RECORD_SIZE;
     serial_mode = SERIAL_NONE;
     serial_number = 0;

@@ -70,14 +70,14 @@ int32_t allocate_image(uint32_t block)
 }
 
 // Runs the loader that the input type selects.
-int32_t load_input(ImageLoader load_record_file, InfoFileReader read_info, uint32_t capacity,
+int32_t load_input(const RecordLoader &record_loader, InfoFileReader read_info, uint32_t capacity,
                    uint32_t block)
 {
     if (options & OPT_IN_BIN)
         return load_bin(input_path, module_image, capacity, block);
     if (options & OPT_IN_RAW)
         return package_raw(input_path, module_image, capacity, block, info_file_name, read_info);
-    int32_t rc = load_record_file(input_path, module_image, capacity, block);
+    int32_t rc = record_loader.load(record_loader.findings, input_path, module_image, capacity, block);
     if (rc == 0 && verbose())
         std::printf("Record size [%08lx] ", static_cast<unsigned long>(loaded_bytes));
     return rc;
@@ -203,12 +203,22 @@ uint32_t image_capacity(uint64_t n)
     return uint32_t(n);
 }
 
-int32_t build_image(ImageLoader load_record_file, InfoFileReader read_info)
+int32_t build_image(const RecordLoader &record_loader, InfoFileReader read_info)
 {
     uint64_t file_size = 0;
     if (int32_t rc = input_file_size(input_path, &file_size); rc != STATUS_OK)
         return rc;
+    // An input whose module decides the image's size is sized by its
+    // loader; one that cannot be sized gets the smallest image, for the
+    // summary line of its failure.
+    bool by_module = !(options & (OPT_IN_BIN | OPT_IN_RAW)) && record_loader.size;
     uint32_t capacity = image_capacity(file_size);
+    int32_t sized = STATUS_OK;
+    if (by_module) {
+        sized = record_loader.size(record_loader.findings, input_path, file_size, &capacity);
+        if (sized != STATUS_OK)
+            capacity = image_capacity(0);
+    }
     uint32_t units = capacity / 16 + ((options & OPT_IN_RAW) ? RAW_SPARE_UNITS : SPARE_UNITS);
     uint32_t block = units * 16;
     if (verbose())
@@ -217,7 +227,11 @@ int32_t build_image(ImageLoader load_record_file, InfoFileReader read_info)
     if (int32_t rc = allocate_image(block); rc != STATUS_OK)
         return rc;
 
-    int32_t rc = load_input(load_record_file, read_info, capacity, block);
+    int32_t rc = sized;
+    if (sized == STATUS_OK)
+        rc = load_input(record_loader, read_info, capacity, block);
+    else
+        fill_summary(module_image, block);
     print_summary_line();
     loaded_crc = get_be16(summary.crc);
     if ((options & OPT_IN_R9500) || rc != 0)

@@ -6,17 +6,25 @@
 
 #include "module/raw_package.h"
 
-// A loader of the module image: places the module read from path into the
-// image (a block of block bytes), at most capacity bytes of it.
-using ImageLoader = int32_t (*)(const char *path, uint8_t *image, uint32_t capacity,
-                                uint32_t block);
+// How the driver hands down the loader of a record or ELF file, which
+// belongs to a layer above this one: where the loader leaves what it learns
+// (owned by the run), the sizing for inputs whose module decides the size
+// of the image (null: the file's size does), and the load, which places the
+// module read from path into the image (a block of block bytes), at most
+// capacity bytes of it.
+struct RecordLoader {
+    void *findings;
+    int32_t (*size)(void *findings, const char *path, uint64_t file_size, uint32_t *capacity);
+    int32_t (*load)(void *findings, const char *path, uint8_t *image, uint32_t capacity,
+                    uint32_t block);
+};
 
 // Builds the module image from input_path, loading record files (S-records,
-// T-records, Intel HEX) with load_record_file and reading a raw input's info
-// file with read_info: both belong to layers above this one, and the driver
-// hands them in. Returns 0, or the status of the open, the sizing (77), the
-// loader or the module check.
-[[nodiscard]] int32_t build_image(ImageLoader load_record_file, InfoFileReader read_info);
+// T-records, Intel HEX, ELF) with record_loader and reading a raw input's
+// info file with read_info: both belong to layers above this one, and the
+// driver hands them in. Returns 0, or the status of the open, the sizing
+// (77, or the record loader's), the loader or the module check.
+[[nodiscard]] int32_t build_image(const RecordLoader &record_loader, InfoFileReader read_info);
 
 // Number of image bytes a loader may fill for an input file of file_size
 // bytes under the current options.

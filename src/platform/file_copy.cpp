@@ -82,6 +82,53 @@ bool file_identity(FILE *file, FileIdentity *id)
     return true;
 }
 
+// Copies n bytes of in_fd from *in_at with copy_file_range, in pieces, to
+// out_fd at its offset; sets *write_failed when a write failed. Returns the
+// count copied, or UINT64_MAX when the file systems cannot copy between
+// themselves before the first byte (the caller copies through a buffer).
+uint64_t copy_range(int in_fd, loff_t *in_at, int out_fd, uint64_t n, bool writeback,
+                    bool *write_failed)
+{
+    off_t out_at = lseek(out_fd, 0, SEEK_CUR);
+    uint64_t done = 0;
+    while (done < n) {
+        size_t want = n - done < PIECE ? size_t(n - done) : size_t(PIECE);
+        ssize_t k = copy_file_range(in_fd, in_at, out_fd, nullptr, want, 0);
+        if (k < 0 && done == 0 &&
+            (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
+            return UINT64_MAX;
+        if (k <= 0) {
+            *write_failed = k < 0;
+            break;
+        }
+        // A small file is written back by the flush to disk at once.
+        if (out_at >= 0 && writeback)
+            (void)sync_file_range(out_fd, out_at + off_t(done), off_t(k), SYNC_FILE_RANGE_WRITE);
+        done += uint64_t(k);
+    }
+    return done;
+}
+
+// Where the next data of in_fd lies from at on, within end: a hole (a part
+// never written, which reads as zeros) is passed over, so that a sparse
+// file is copied as sparse, in the time its data takes. Systems that do not
+// tell holes apart report all of the file as data.
+uint64_t next_data(int in_fd, uint64_t at, uint64_t end)
+{
+    off_t data = lseek(in_fd, off_t(at), SEEK_DATA);
+    if (data < 0)
+        return errno == ENXIO ? end : at;  // ENXIO: only a hole is left
+    return uint64_t(data) < end ? uint64_t(data) : end;
+}
+
+uint64_t hole_end(int in_fd, uint64_t at, uint64_t end)
+{
+    off_t hole = lseek(in_fd, off_t(at), SEEK_HOLE);
+    if (hole < 0)
+        return end;
+    return uint64_t(hole) < end && uint64_t(hole) > at ? uint64_t(hole) : end;
+}
+
 uint64_t copy_file_bytes(FILE *in, FILE *out, uint64_t from, uint64_t length, bool *write_failed)
 {
     *write_failed = false;
@@ -90,31 +137,38 @@ uint64_t copy_file_bytes(FILE *in, FILE *out, uint64_t from, uint64_t length, bo
         return 0;
     }
     int in_fd = fileno(in), out_fd = fileno(out);
-    off_t out_at = lseek(out_fd, 0, SEEK_CUR);
-    loff_t in_at = loff_t(from);
-    uint64_t done = 0;
-    while (done < length) {
-        size_t want = length - done < PIECE ? size_t(length - done) : size_t(PIECE);
-        ssize_t n = copy_file_range(in_fd, &in_at, out_fd, nullptr, want, 0);
-        if (n < 0 && done == 0 &&
-            (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+    uint64_t end = from + length, at = from;
+    bool writeback = length >= WRITEBACK_FROM;
+    while (at < end) {
+        // A hole becomes a hole of the copy: its end is reached by seeking.
+        uint64_t data = next_data(in_fd, at, end);
+        if (data > at && lseek(out_fd, off_t(data - at), SEEK_CUR) < 0) {
+            *write_failed = true;
+            break;
+        }
+        at = data;
+        if (at == end)
+            break;
+        uint64_t want = hole_end(in_fd, at, end) - at;
+        loff_t in_at = loff_t(at);
+        uint64_t n = copy_range(in_fd, &in_at, out_fd, want, writeback, write_failed);
+        if (n == UINT64_MAX) {
             // The file systems cannot copy between themselves: do it here.
-            done = copy_through_buffer(in, out, from, length, write_failed);
+            at += copy_through_buffer(in, out, at, end - at, write_failed);
             break;
         }
-        if (n <= 0) {
-            *write_failed = n < 0;
+        at += n;
+        if (n < want || *write_failed)
             break;
-        }
-        // A small file is written back by the flush to disk at once.
-        if (out_at >= 0 && length >= WRITEBACK_FROM)
-            (void)sync_file_range(out_fd, out_at + off_t(done), off_t(n), SYNC_FILE_RANGE_WRITE);
-        done += uint64_t(n);
     }
-    // The stream learns where the file now ends.
+    // A copy that ends in a hole gives the file its length; the stream
+    // learns where the file now ends.
+    off_t out_end = lseek(out_fd, 0, SEEK_CUR);
+    if (!*write_failed && at == end && out_end >= 0 && ftruncate(out_fd, out_end) != 0)
+        *write_failed = true;
     if (std::fseek(out, 0, SEEK_END) != 0)
         *write_failed = true;
-    return done;
+    return at - from;
 }
 
 #endif

@@ -70,21 +70,33 @@ int hex_to_bytes(int n, const uint8_t *source, uint8_t *destination)
     return int(bytes);
 }
 
-uint32_t parse_hex_digits(const char *text, int limit)
+namespace {
+
+// The leading hex digits of text, at most limit of them; the value keeps
+// the last sixteen taken.
+uint64_t hex_digits_value(const char *text, int limit)
 {
-    uint32_t value = 0;
+    uint64_t value = 0;
     for (int taken = 0; taken < limit; taken++) {
         int digit = hex_digit_value(static_cast<uint8_t>(text[taken]));
         if (digit < 0)
             break;
-        value = (value << 4) | uint32_t(digit);
+        value = (value << 4) | uint64_t(digit);
     }
     return value;
 }
 
-uint32_t parse_hex(const char *text)
+const char *skip_blanks(const char *text)
 {
     while (*text == ' ' || *text == '\t')
         text++;
-    return parse_hex_digits(text, 512);
+    return text;
 }
+
+}  // namespace
+
+uint32_t parse_hex_digits(const char *text, int limit) { return uint32_t(hex_digits_value(text, limit)); }
+
+uint32_t parse_hex(const char *text) { return parse_hex_digits(skip_blanks(text), 512); }
+
+uint64_t parse_hex_wide(const char *text) { return hex_digits_value(skip_blanks(text), 512); }

@@ -80,3 +80,6 @@ uint32_t parse_hex_digits(const char *text, int limit);
 
 // Skips blanks and tabs, then parse_hex_digits(text, 512).
 uint32_t parse_hex(const char *text);
+
+// The same, keeping the last sixteen digits: an address of 64 bits.
+uint64_t parse_hex_wide(const char *text);

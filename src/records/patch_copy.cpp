@@ -216,7 +216,7 @@ bool plan_fits(FILE *in, RecordFormat format)
         return false;
     for (int i = 0; i < copy_plan.patched_count; i++) {
         const PatchedRecord &r = copy_plan.patched[i];
-        if (r.offset + uint64_t(r.length) >= copy_plan.clean_end)
+        if (r.offset + uint64_t(r.length) > copy_plan.clean_end)
             return false;
     }
     return true;
@@ -290,7 +290,7 @@ int32_t copy_elf(CopyOut *out, const char *record_path)
             continue;  // segments that share file bytes: the first address wins
         if (int32_t rc = copy_as_bytes(out, at, b.offset - at, record_path); rc != STATUS_OK)
             return rc;
-        uint8_t crc_byte = uint8_t(b.address == link_address ? loaded_crc >> 8 : loaded_crc);
+        uint8_t crc_byte = uint8_t(b.address == 0 ? loaded_crc >> 8 : loaded_crc);
         if (!put_byte(out, crc_byte))
             return report_short(1, 0);
         at = b.offset + 1;

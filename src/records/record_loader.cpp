@@ -191,6 +191,7 @@ int32_t refuse_record(Load *load, int32_t rc, uint64_t unit_start)
     }
     uint64_t line = line_at(load->reader.file, unit_start);
     load_report.damaged_line = line;
+    load_report.damage = rc;
     if (lost) {
         std::printf("Record count %u in line %llu, %d records read, Aborting\n",
                     unsigned(get_be16(record_buffer + 3)), static_cast<unsigned long long>(line),
@@ -281,12 +282,13 @@ int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, ui
 
 }  // namespace
 
-int32_t load_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+int32_t load_records(void *, const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
 {
     return load_record_file(path, image, capacity, block, RecordFormat::S_RECORDS);
 }
 
-int32_t load_hex_records(const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+int32_t load_hex_records(void *, const char *path, uint8_t *image, uint32_t capacity,
+                         uint32_t block)
 {
     return load_record_file(path, image, capacity, block, RecordFormat::INTEL_HEX);
 }

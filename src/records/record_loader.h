@@ -16,14 +16,14 @@
 // ERR_CRC_NOT_IN_FILE (-w: no record holds the CRC's place), ERR_READ_SHORT
 // when reading failed, ERR_NO_MEMORY when the read block cannot be
 // allocated, or errno when the file cannot be opened.
-[[nodiscard]] int32_t load_records(const char *path, uint8_t *image, uint32_t capacity,
-                                   uint32_t block);
+[[nodiscard]] int32_t load_records(void *findings, const char *path, uint8_t *image,
+                                   uint32_t capacity, uint32_t block);
 
 // The same for an Intel HEX file: data records go to base + address minus
 // link_address, and are numbered from 1 (the other record types take no
 // number); an end-of-file record ends the load.
-[[nodiscard]] int32_t load_hex_records(const char *path, uint8_t *image, uint32_t capacity,
-                                       uint32_t block);
+[[nodiscard]] int32_t load_hex_records(void *findings, const char *path, uint8_t *image,
+                                       uint32_t capacity, uint32_t block);
 
 // The lowest and highest address of the data records of a record file, read
 // to its end record or its end; damaged records and stray bytes are passed

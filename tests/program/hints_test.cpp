@@ -67,6 +67,12 @@ TEST_F(Hints, EveryFailureSaysWhatWasWrong)
         {{{"modu.abs", with_record(0x7FF0)}}, {"-m=modu", "-l=8000"}, SAMPLE_LINE + NO_FIT,
          "a record at 00007FF0 lies below the link address 00008000; the data in modu.abs spans "
          "00007FF0-000080FF" + W},
+        {{{"modu.abs", FAR}}, {"-m=modu", "-l=8008010"}, NOTHING + NO_FIT,
+         "a record at 08008000 lies below the link address 08008010; " + SPAN + W},
+        {{{"modu.abs", FAR}}, {"-m=modu", "-l=100008000"}, NOTHING + NO_FIT,
+         "no record starts at link address 00008000; " + SPAN + " (did you mean -l=8008000?)\n"
+         "tarvel: -l=100008000 has more than eight significant hex digits and reads as 00008000, "
+         "its last eight: only an ELF64 input takes more\n"},
         {{{"modu.abs", with_record(0x9000)}}, {"-m=modu", "-l=8000"}, SAMPLE_LINE + NO_FIT,
          "the record at 00009000-0000900F lies beyond the module image, 1028 bytes from the link "
          "address 00008000; the data in modu.abs spans 00008000-0000900F" + W},

@@ -53,7 +53,7 @@ protected:
     {
         std::vector<uint8_t> image(text.size() + 1100, 0xFF);
         auto load = format == RecordFormat::INTEL_HEX ? load_hex_records : load_records;
-        EXPECT_EQ(load(dir.file("in.abs").c_str(), image.data(), uint32_t(image.size() - 32),
+        EXPECT_EQ(load(nullptr, dir.file("in.abs").c_str(), image.data(), uint32_t(image.size() - 32),
                        uint32_t(image.size())),
                   0);
         if (!with_plan)
