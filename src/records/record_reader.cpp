@@ -70,7 +70,7 @@ int32_t record_file_start(RecordFile *reader, FILE *file, uint64_t at, RecordFor
     reader->end = 0;
     reader->base = at;
     reader->line_ended = false;
-    reader->in_text = false;
+    reader->line_lead = format == RecordFormat::S_RECORDS ? 'S' : ':';
     reader->block = static_cast<uint8_t *>(std::malloc(RECORD_BLOCK));
     return reader->block ? STATUS_OK : ERR_NO_MEMORY;
 }
@@ -121,23 +121,25 @@ int32_t read_record(RecordFile *reader, uint8_t *buffer, int32_t size)
     if (!have_byte(reader))
         return 0;
     uint8_t c = reader->block[reader->at++];
-    if (reader->in_text) {
-        reader->in_text = c != '\n';
-        return rec_no_record(c);
-    }
-    bool s_records = reader->format == RecordFormat::S_RECORDS;
     // A line record: an S-record, or an Intel HEX record in a file of those.
-    if (c == (s_records ? 'S' : ':')) {
+    if (c == reader->line_lead) {
         buffer[0] = c;
         int32_t n = read_line_part(reader, buffer + 1, size - 1);
         return n == REC_LONG_LINE ? n : n + 1;
+    }
+    bool s_records = reader->format == RecordFormat::S_RECORDS;
+    if (reader->line_lead == IN_TEXT) {
+        if (c == '\n')
+            reader->line_lead = s_records ? 'S' : ':';
+        return rec_no_record(c);
     }
     if (c == 'T' && s_records) {
         // A T-record's type is a digit. A "T" before anything else begins a
         // line of text: it and the rest of its line are stray bytes, and the
         // records after it are read as records.
         if (have_byte(reader) && !is_digit(reader->block[reader->at])) {
-            reader->in_text = reader->block[reader->at] != '\n';
+            if (reader->block[reader->at] != '\n')
+                reader->line_lead = IN_TEXT;
             return rec_no_record(c);
         }
         buffer[0] = 'T';
@@ -190,12 +192,14 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
         return REC_BAD_LENGTH;
     uint8_t lead = buffer[0];
     int32_t count;
+    int32_t tail = 0;  // bytes of the line behind an S-record's own characters
     if (lead == 'S') {
         // "S", type, two count characters, then 2 x count characters.
         if (n < 4)
             return REC_BAD_LENGTH;
         count = hex_pair(buffer + 2);
-        if (n < 4 + 2 * count)
+        tail = n - 4 - 2 * count;
+        if (tail < 0)
             return REC_CUT_SHORT;
         buffer[2] = uint8_t(count);
         hex_to_bytes(2 * count, buffer + 4, buffer + RECORD_HEAD);
@@ -214,7 +218,7 @@ int32_t decode_record(DecodeState *state, uint8_t *buffer, int32_t n)
     // Behind an S-record's own characters a line may hold more; a CR there
     // that is not one of the CRs ending the line ends a record the reader
     // took for part of this one.
-    if (lead == 'S' && n > 5 + 2 * count && glued_line(buffer + 4 + 2 * count, n - 4 - 2 * count))
+    if (tail > 1 && glued_line(buffer + n - tail, tail))
         return REC_LINE_END;
 
     state->length = 0;

@@ -43,6 +43,10 @@ constexpr int32_t T_RECORD_MAX = 3 + 255;
 // Bytes a RecordFile takes from its file at a time.
 constexpr size_t RECORD_BLOCK = 16384;
 
+// line_lead inside a line of text that began with "T": no byte begins a
+// record there, and the bytes up to its line feed are stray.
+constexpr int IN_TEXT = 256;
+
 // A record file read through one heap block of RECORD_BLOCK bytes: records
 // are cut out of the block, and lines are found with memchr instead of
 // byte-by-byte stream reads.
@@ -53,7 +57,7 @@ struct RecordFile {
     size_t end;       // bytes in the block
     uint64_t base;    // offset in the file of the block's first byte
     bool line_ended;  // the last record line or line part ended at a line feed
-    bool in_text;     // inside a line of text that began with "T": bytes up to its line feed are stray
+    int line_lead;    // the byte a record line begins with: "S" or ":", or IN_TEXT
     RecordFormat format;
 };
 
