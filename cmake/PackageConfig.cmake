@@ -1,10 +1,12 @@
 # Installs the CMake package that find_package(tarvel) loads: the imported
-# executable tarvel::tarvel and the function tarvel_set_crc.
+# executable tarvel::tarvel and the functions tarvel_set_crc and
+# tarvel_check_crc.
 #
 #   <prefix>/lib/cmake/tarvel/tarvelConfig.cmake         loads the two below
 #   <prefix>/lib/cmake/tarvel/tarvelConfigVersion.cmake  3.x accepts 3.y, y >= x
 #   <prefix>/lib/cmake/tarvel/tarvelTargets*.cmake       tarvel::tarvel
-#   <prefix>/lib/cmake/tarvel/TarvelFunctions.cmake      tarvel_set_crc
+#   <prefix>/lib/cmake/tarvel/TarvelFunctions.cmake      tarvel_set_crc, tarvel_check_crc
+#   <prefix>/lib/cmake/tarvel/TarvelRun.cmake            their steps on files named otherwise
 
 include(CMakePackageConfigHelpers)
 
@@ -31,4 +33,5 @@ install(FILES
           ${PROJECT_BINARY_DIR}/tarvelConfig.cmake
           ${PROJECT_BINARY_DIR}/tarvelConfigVersion.cmake
           ${CMAKE_CURRENT_LIST_DIR}/TarvelFunctions.cmake
+          ${CMAKE_CURRENT_LIST_DIR}/TarvelRun.cmake
         DESTINATION ${TARVEL_INSTALL_CMAKEDIR})

@@ -1,12 +1,16 @@
 # tarvel_set_crc: sets the module CRC in the record or ELF file a target writes.
 #
-#   tarvel_set_crc(<target> RECORD_FILE <file.abs|.shx|.hex|.elf> LINK_ADDRESS <hex>
+#   tarvel_set_crc(<target> RECORD_FILE <file> [TYPE abs|hex|elf] LINK_ADDRESS <hex>
 #                  [OUTPUTS [bin] [thx] [thd]] [VERBOSE])
 #
 # Adds a POST_BUILD step to <target> that runs the main job in the directory
 # of <file> (relative paths are taken from the current binary directory):
 #
-#   tarvel -m=<file without extension> -i=abs|shx|hex|elf -l=<hex> [-o=bin] [-o=thx] [-d] [-v]
+#   tarvel -m=<file without extension> -i=<type> -l=<hex> [-o=bin] [-o=thx] [-d] [-v]
+#
+# Without TYPE the extension gives the type: .abs .shx .srec .s19 .s28 .s37
+# .mot are S-records (abs), .hex .ihx .ihex Intel HEX (hex), .elf .axf .out
+# ELF (elf); TYPE shx is the same as abs. Any other extension needs TYPE.
 #
 # The CRC is set in <file> itself; the previous file is kept as <name>.bak,
 # and OUTPUTS adds <name>.bin, <name>.thx and <name>.thd beside it. A
@@ -14,14 +18,24 @@
 # (POST_BUILD steps run in the order they were added). They run only when
 # <target> is linked again, so an unchanged build does not touch the file.
 #
+# The tool reads <file without extension>.<type>, so a file whose extension
+# is not the type's name (firmware.srec, firmware.axf) is set through a
+# scratch directory beside it, .tarvel-<file name>.d: TarvelRun.cmake links
+# the file into it as <name>.<type>, runs the tool there and, when the tool
+# succeeds, renames the result over <file> and moves <name>.bak and the
+# outputs beside it. A failed run leaves <file> as it was.
+#
 # tarvel_check_crc: checks the module CRC of a file, writing nothing.
 #
-#   tarvel_check_crc(<target> FILE <file.abs|.shx|.hex|.thx|.bin|.elf> LINK_ADDRESS <hex>
+#   tarvel_check_crc(<target> FILE <file> [TYPE abs|hex|elf|thx|bin] LINK_ADDRESS <hex>
 #                    [WHOLE_IMAGE])
 #
 # Adds a POST_BUILD step to <target> that runs tarvel -k on <file> (with -w
 # for WHOLE_IMAGE, a file that holds more than the module) and fails the
 # build when the module fails its check or its stored CRC is wrong or unset.
+# The type comes from TYPE or the extension as above, .thx and .bin too, and
+# a file whose extension is not the type's name is checked through a scratch
+# directory in the same way.
 #
 # tarvel::tarvel must exist: find_package(tarvel) or tarvel's source tree
 # added with add_subdirectory or FetchContent.
@@ -32,8 +46,9 @@ cmake_policy(PUSH)
 cmake_policy(VERSION 3.20...3.25)
 
 # The checks both functions make of their parsed arguments (arg_*), and the
-# tool's arguments for the module file: sets dir, name, type and args in
-# the caller.
+# tool's arguments for the module file: sets dir, name, type, args and
+# command (the step's command without the arguments added later) in the
+# caller. types lists the types the caller takes, as in abs|hex|elf.
 macro(_tarvel_module_file caller target file_keyword file link types)
   if(arg_UNPARSED_ARGUMENTS OR arg_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "${caller}: unexpected or incomplete arguments: "
@@ -59,13 +74,41 @@ macro(_tarvel_module_file caller target file_keyword file link types)
   cmake_path(GET _tarvel_path PARENT_PATH dir)
   cmake_path(GET _tarvel_path STEM LAST_ONLY name)
   cmake_path(GET _tarvel_path EXTENSION LAST_ONLY _tarvel_extension)
-  # The tool appends the lower-case type to the -m path to find the file.
-  if(NOT _tarvel_extension MATCHES "^\\.(${types})$")
-    string(REPLACE "|" ", ." _tarvel_list "${types}")
-    message(FATAL_ERROR "${caller}: ${file_keyword} must end in .${_tarvel_list}: ${_tarvel_path}")
+  string(REPLACE "|" ", " _tarvel_list "${types}")
+  string(TOLOWER "${_tarvel_extension}" _tarvel_lower)
+  if(DEFINED arg_TYPE)
+    set(type "${arg_TYPE}")
+    if(type STREQUAL "shx")
+      set(type abs)
+    endif()
+  elseif(_tarvel_lower MATCHES "^\\.(abs|shx|srec|s19|s28|s37|mot)$")
+    set(type abs)
+  elseif(_tarvel_lower MATCHES "^\\.(hex|ihx|ihex)$")
+    set(type hex)
+  elseif(_tarvel_lower MATCHES "^\\.(elf|axf|out)$")
+    set(type elf)
+  elseif(_tarvel_lower MATCHES "^\\.(thx|bin)$")
+    set(type ${CMAKE_MATCH_1})
+  else()
+    message(FATAL_ERROR "${caller}: give the TYPE (${_tarvel_list}) of ${_tarvel_path}, "
+                        "whose extension does not tell it")
   endif()
-  set(type ${CMAKE_MATCH_1})
+  if(NOT type MATCHES "^(${types})$")
+    message(FATAL_ERROR "${caller} takes the types ${_tarvel_list}, "
+                        "not '${type}' (${_tarvel_path})")
+  endif()
+  # The tool appends the lower-case type to the -m path to find the file;
+  # S-records in a .shx file are its type shx.
+  if(type STREQUAL "abs" AND _tarvel_extension STREQUAL ".shx")
+    set(type shx)
+  endif()
   set(args -m=${name} -i=${type} -l=${link})
+  if(_tarvel_extension STREQUAL ".${type}")
+    set(command $<TARGET_FILE:tarvel::tarvel>)
+  else()
+    set(command ${CMAKE_COMMAND} -DTARVEL=$<TARGET_FILE:tarvel::tarvel> -DFILE=${_tarvel_path}
+                -DTYPE=${type} -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/TarvelRun.cmake --)
+  endif()
 endmacro()
 
 # Built in the same tree, the tool must be linked before a target's step runs it.
@@ -77,9 +120,9 @@ function(_tarvel_needs_tool target)
 endfunction()
 
 function(tarvel_set_crc target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "VERBOSE" "RECORD_FILE;LINK_ADDRESS" "OUTPUTS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "VERBOSE" "RECORD_FILE;TYPE;LINK_ADDRESS" "OUTPUTS")
   _tarvel_module_file(tarvel_set_crc ${target} RECORD_FILE "${arg_RECORD_FILE}"
-                      "${arg_LINK_ADDRESS}" "abs|shx|hex|elf")
+                      "${arg_LINK_ADDRESS}" "abs|hex|elf")
   set(file ${_tarvel_path})
   set(byproducts ${dir}/${name}.bak)
 
@@ -107,7 +150,7 @@ function(tarvel_set_crc target)
   endif()
 
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND $<TARGET_FILE:tarvel::tarvel> ${args}
+    COMMAND ${command} ${args}
     WORKING_DIRECTORY ${dir}
     BYPRODUCTS ${byproducts}
     COMMENT "Setting the module CRC in ${file}"
@@ -116,15 +159,15 @@ function(tarvel_set_crc target)
 endfunction()
 
 function(tarvel_check_crc target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "WHOLE_IMAGE" "FILE;LINK_ADDRESS" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "WHOLE_IMAGE" "FILE;TYPE;LINK_ADDRESS" "")
   _tarvel_module_file(tarvel_check_crc ${target} FILE "${arg_FILE}" "${arg_LINK_ADDRESS}"
-                      "abs|shx|hex|thx|bin|elf")
+                      "abs|hex|elf|thx|bin")
   list(APPEND args -k)
   if(arg_WHOLE_IMAGE)
     list(APPEND args -w)
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND $<TARGET_FILE:tarvel::tarvel> ${args}
+    COMMAND ${command} ${args}
     WORKING_DIRECTORY ${dir}
     COMMENT "Checking the module CRC in ${_tarvel_path}"
     VERBATIM)

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Builds the firmware project in consumer/ against tarvel's CMake package and
 # checks what tarvel_set_crc and tarvel_check_crc do there: the CRC set in
-# the S-record and ELF files and the outputs written, a wrong CRC failing the
-# check, nothing run again by a build with nothing
-# changed, everything run again after a relink, a failing tarvel failing
-# the build, and a link address with 0x refused when configuring.
+# the S-record and ELF files and the outputs written, files of other
+# extensions set and checked through a scratch directory, a wrong CRC
+# failing the check, nothing run again by a build with nothing changed,
+# everything run again after a relink, a failing tarvel failing the build,
+# and bad arguments refused when configuring. The README's CMake and Make
+# examples, taken from its text, are built too.
 #
 #   tests/cmake_package/consumer_test.sh install BUILD_DIR  # cmake --install BUILD_DIR into a scratch prefix
 #   tests/cmake_package/consumer_test.sh prefix PREFIX      # a prefix that holds tarvel already (an unpacked .deb's usr)
 #   tests/cmake_package/consumer_test.sh source SOURCE_DIR  # tarvel's source tree, through FetchContent
 #
 # CMAKE names the cmake to use, CMAKE_GENERATOR the generator (cmake's own
-# variable); the consumer is built with 2 jobs. Needs a C compiler and perl.
+# variable); the consumer is built with 2 jobs. Needs a C compiler, make,
+# objcopy and perl.
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
@@ -46,10 +49,17 @@ case $mode in
     ;;
 esac
 
+elf_fixture=$here/../fixtures/elf/cortex_m.elf
+# The indented block that follows the README's line beginning with WORD:.
+readme_block() {  # readme_block WORD
+  perl -ne 'BEGIN { $word = shift } if ($in) { last if /^\S/ && $n; $n ||= /^ {4}/;
+            if ($n) { s/^ {4}//; print } } $in ||= /^\Q$word\E:/' "$1" "$here/../../README.md"
+}
 cp -r "$here/consumer" "$scratch/src"
+readme_block CMake > "$scratch/src/readme/example.cmake"
 build=$scratch/build
 step "$scratch/configure.log" "$cmake" -S "$scratch/src" -B "$build" \
-  -DTARVEL_EXAMPLES="$examples" -DTARVEL_ELF="$here/../fixtures/elf/cortex_m.elf" "${config[@]}"
+  -DTARVEL_EXAMPLES="$examples" -DTARVEL_ELF="$elf_fixture" "${config[@]}"
 if [ -n "$prefix" ]; then
   # The package must come from the prefix under test, not from elsewhere on
   # the machine.
@@ -102,10 +112,38 @@ check "modu.abs carries the CRC in its link record" grep -q "^S1..8000$crc" modu
 check "app.shx is patched the same way" cmp -s modu.abs out/app.shx
 
 # The ELF file: the CRC DA9A set in place, two bytes changed, and checked.
-elf_fixture=$here/../fixtures/elf/cortex_m.elf
 check "image.elf is checked after its CRC is set" grep -q '^Crc correct - da9a' "$scratch/build1.log"
 check "image.elf differs from the linker's in two bytes" \
   [ "$(cmp -l "$elf_fixture" image.elf | wc -l)" -eq 2 ]
+
+# Through a scratch directory: set.srec set in place, its old content kept
+# as set.bak beside it, and records.s19 checked as S-records.
+check "set.srec carries the CRC" grep -q "^S1..8000$crc" set.srec
+check "set.bak is set.srec before the CRC" cmp -s "$sample" set.bak
+check "records.s19 is checked as S-records" grep -q $'\ttarvel records.abs ' "$scratch/build1.log"
+
+# The README's examples: the CMake one built in readme/, the Make one with
+# the tool on PATH. firmware.elf gets its CRC, two bytes changed, and
+# firmware.srec made from it passes the whole-image check.
+tool_dir=${prefix:+$prefix/bin}
+tool_dir=${tool_dir:-$build/_deps/tarvel-build}
+tool_in() { (cd "$1" && "$tool_dir/tarvel" "${@:2}") > /dev/null; }  # tool_in DIR ARGS...
+mkdir "$scratch/make"
+readme_block Make > "$scratch/make/Makefile"
+cp "$here/consumer/firmware.c" "$scratch/make"
+rc=0
+PATH=$tool_dir:$PATH make -C "$scratch/make" firmware.srec OBJS=firmware.o OBJCOPY=objcopy \
+  LD="$here/consumer/link_fixture.sh $elf_fixture cc" > "$scratch/make.log" 2>&1 || rc=$?
+check "the README's Make example builds" [ $rc -eq 0 ]
+[ $rc -eq 0 ] || cat "$scratch/make.log"
+check "the README's CMake example checks firmware.srec" grep -q $'\ttarvel firmware.abs ' "$scratch/build1.log"
+for dir in "$build/readme" "$scratch/make"; do
+  check "$dir/firmware.elf carries its CRC" tool_in "$dir" -m=firmware -i=elf -l=8008000 -k
+  check "$dir/firmware.elf differs from the linker's in two bytes" \
+    [ "$(cmp -l "$elf_fixture" "$dir/firmware.elf" | wc -l)" -eq 2 ]
+  cp "$dir/firmware.srec" "$scratch/flash.abs"
+  check "$dir/firmware.srec passes the whole-image check" tool_in "$scratch" -m=flash -l=8008000 -w -k
+done
 
 # Second build, nothing changed: nothing links, so tarvel does not run.
 before_bak=$(identity modu.bak)
@@ -127,23 +165,34 @@ check "build after a change runs tarvel again" grep -q $'\ttarvel modu.abs ' "$s
 check "build after a change replaces modu.bak" [ "$(identity modu.bak)" != "$before_bak" ]
 check "modu.abs still carries the CRC" grep -q "^S1..8000$crc" modu.abs
 
-# A failing tarvel fails the build, and the next build tries again rather
-# than taking the target as built.
-for attempt in first second; do
-  build "$scratch/broken-$attempt.log" broken
-  check "$attempt build of broken fails" [ $rc -ne 0 ]
-  check "$attempt build of broken shows tarvel's error" \
-    grep -q '^Error 8003, errno 0 in batchfile command 2' "$scratch/broken-$attempt.log"
-done
+# A check of a module whose CRC is not set fails the build, and so does a
+# failing tarvel, which leaves the file as it was; the next build tries
+# again rather than taking the target as built.
+while read -r file words; do
+  for attempt in first second; do
+    build "$scratch/$file-$attempt.log" "${file/./_}"
+    check "$attempt build of $file fails" [ $rc -ne 0 ]
+    check "$attempt build of $file shows tarvel's messages" grep -q "^$words" "$scratch/$file-$attempt.log"
+  done
+  check "$file is as it was" cmp -s "$sample" "$file"
+done <<'EOF'
+checked.abs Crc not set - Calculated adaa
+wrong.srec Crc not set - Calculated adaa
+broken.abs Error 8003, errno 0 in batchfile command 2
+bad.srec Error 8003, errno 0 in batchfile command 2
+EOF
+check "no scratch directory is left" [ -z "$(find "$build" -name '.tarvel-*')" ]
 
-build "$scratch/unchecked.log" unchecked
-check "a wrong CRC fails the check's build" [ $rc -ne 0 ]
-check "the check says the CRC is not set" grep -q '^Crc not set - Calculated adaa' "$scratch/unchecked.log"
-check "the check writes nothing" cmp -s "$sample" checked.abs
-
-rc=0
-"$cmake" -S "$scratch/src" -B "$build" -DBAD_LINK_ADDRESS=0x8000 > "$scratch/bad.log" 2>&1 || rc=$?
-check "LINK_ADDRESS 0x8000 stops the configuration" [ $rc -ne 0 ]
-check "LINK_ADDRESS 0x8000 is explained" grep -q 'LINK_ADDRESS must be hexadecimal digits' "$scratch/bad.log"
+# Arguments the configuration refuses, and the words that explain why.
+while IFS='|' read -r args words; do
+  rc=0
+  "$cmake" -S "$scratch/src" -B "$build" "-DBAD_ARGS=$args" > "$scratch/bad.log" 2>&1 || rc=$?
+  check "$args stops the configuration" [ $rc -ne 0 ]
+  check "$args is explained" grep -q "$words" "$scratch/bad.log"
+done <<'EOF'
+RECORD_FILE;broken.abs;LINK_ADDRESS;0x8000|LINK_ADDRESS must be hexadecimal digits
+RECORD_FILE;image.mem;LINK_ADDRESS;8000|give the TYPE (abs, hex, elf)
+RECORD_FILE;image.bin;LINK_ADDRESS;8000|takes the types abs, hex, elf
+EOF
 
 summary "cmake package ($mode)"
