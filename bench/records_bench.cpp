@@ -15,6 +15,7 @@
 #include "records/patch_copy.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
+#include "driver/run.h"
 #include "state.h"
 
 namespace {
@@ -164,8 +165,9 @@ static void load_s3_file(benchmark::State &state)
     link_address = 0x8000;
     uint32_t capacity = uint32_t(text.size() / 2);
     std::vector<uint8_t> block(capacity + 32, 0xFF);
+    RecordLoad found = {};
     for (auto _ : state) {
-        if (load_records(nullptr, dir.file("modu.abs").c_str(), block.data(), capacity,
+        if (load_records(&found, dir.file("modu.abs").c_str(), block.data(), capacity,
                          uint32_t(block.size())) != 0)
             state.SkipWithError("load_records failed");
     }
@@ -184,9 +186,10 @@ static void copy_s3_file(benchmark::State &state)
     write_text(dir.file("modu.abs"), text);
     init_state();
     link_record = 1;
-    loaded_crc = 0x3DBB;
+    RecordLoad found = {};
+    found.crc = 0x3DBB;
     for (auto _ : state) {
-        if (copy_with_crc(dir.file("modu.abs").c_str(), dir.file("modu.new").c_str()) != 0)
+        if (copy_with_crc(dir.file("modu.abs").c_str(), dir.file("modu.new").c_str(), found) != 0)
             state.SkipWithError("copy_with_crc failed");
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));

@@ -9,6 +9,8 @@
 #include "options.h"
 #include "records/elf_file.h"
 #include "records/patch_copy.h"
+#include "records/record_loader.h"
+#include "driver/run.h"
 #include "state.h"
 #include "status.h"
 
@@ -25,17 +27,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size -= 4;
 
     fuzz_write("in.elf", data, size);
-    ElfLoad load = {};
+    RecordLoad load = {};
     uint32_t capacity = 0;
     if (size_elf(&load, "in.elf", size, &capacity) == STATUS_OK) {
         uint32_t block = (capacity / 16 + 2) * 16;
         std::vector<uint8_t> img(block, 0xFF);
         if (load_elf(&load, "in.elf", img.data(), capacity, block) == STATUS_OK) {
-            loaded_crc = 0x1234;
-            (void)copy_with_crc("in.elf", "in.new", RecordFormat::ELF);
+            load.crc = 0x1234;
+            (void)copy_with_crc("in.elf", "in.new", load);
         }
     }
-    release_elf_load(&load);
+    release_record_load(&load);
     init_state();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "byte_order.h"
 #include "module/entries.h"
 #include "options.h"
+#include "driver/run.h"
 #include "state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

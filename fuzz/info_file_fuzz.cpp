@@ -2,6 +2,7 @@
 // generic.tmp written in the private working directory.
 #include "driver/info_file.h"
 #include "fuzz_support.h"
+#include "driver/run.h"
 #include "state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

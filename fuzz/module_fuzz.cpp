@@ -7,8 +7,9 @@
 #include "fuzz_support.h"
 #include "module/module_format.h"
 #include "options.h"
-#include "records/thd_bin.h"
+#include "module/thd_bin.h"
 #include "records/thx_writer.h"
+#include "driver/run.h"
 #include "state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -12,6 +12,7 @@
 #include "module/image_builder.h"
 #include "records/patch_copy.h"
 #include "records/record_loader.h"
+#include "driver/run.h"
 #include "state.h"
 
 namespace {
@@ -22,12 +23,13 @@ int32_t load_and_copy(size_t size, RecordFormat format, uint16_t crc, bool with_
     uint32_t block = (capacity / 16 + 2) * 16;
     std::vector<uint8_t> img(block, 0xFF);
     auto load = format == RecordFormat::INTEL_HEX ? load_hex_records : load_records;
-    if (load(nullptr, "in.abs", img.data(), capacity, block) != 0)
+    RecordLoad found = {};
+    if (load(&found, "in.abs", img.data(), capacity, block) != 0)
         return -1;
     if (!with_plan)
-        copy_plan.valid = false;
-    loaded_crc = crc;
-    return copy_with_crc("in.abs", "in.new", format);
+        found.plan.valid = false;
+    found.crc = crc;
+    return copy_with_crc("in.abs", "in.new", found);
 }
 
 std::vector<char> contents(const char *path)

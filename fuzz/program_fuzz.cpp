@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/commands.h"
+#include "driver/run.h"
 #include "fuzz_support.h"
 #include "state.h"
 

@@ -10,6 +10,7 @@
 #include "records/intel_hex.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
+#include "driver/run.h"
 #include "state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -36,9 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint32_t capacity = image_capacity(size);
     uint32_t block = (capacity / 16 + 2) * 16;
     std::vector<uint8_t> img(block, 0xFF);
-    (void)load_records(nullptr, "in.abs", img.data(), capacity, block);
+    RecordLoad found = {};
+    (void)load_records(&found, "in.abs", img.data(), capacity, block);
     std::vector<uint8_t> hex_img(block, 0xFF);
-    (void)load_hex_records(nullptr, "in.abs", hex_img.data(), capacity, block);
+    (void)load_hex_records(&found, "in.abs", hex_img.data(), capacity, block);
     init_state();
     return 0;
 }

@@ -7,18 +7,66 @@
 #include <string>
 #include <vector>
 
+#include "driver/info_file.h"
+#include "driver/run.h"
+#include "module/image_builder.h"
+#include "platform/scratch_files.h"
+#include "records/record_loader.h"
 #include "state.h"
 #include "test_support.h"
+
+// The info-file reader the driver hands to the layers below it.
+inline const InfoFileReader INFO_READER = {nullptr, [](void *, const char *path) {
+                                               return read_info_file(path);
+                                           }};
+
+// Command 2 as the driver runs it for S-record, module and raw input; the
+// load's findings go to *load.
+inline int32_t build_test_image(RecordLoad *load, uint16_t *loaded_crc = nullptr)
+{
+    RecordFileLoader loader = {load, nullptr,
+                           [](void *found, const char *path, uint8_t *image, uint32_t capacity,
+                              uint32_t block) {
+                               return load_records(static_cast<RecordLoad *>(found), path, image,
+                                                   capacity, block);
+                           }};
+    uint16_t crc = 0;
+    return build_image(loader, INFO_READER, loaded_crc ? loaded_crc : &crc);
+}
 
 // Starts every test from the state a run starts with, gives it a fresh
 // temporary directory, and resets the state again at its end (freeing the
 // image, closing files, dropping locks).
+// Renames what the code under test staged into place, as the commit at
+// the end of a run does.
+inline void commit_test_files()
+{
+    int step = 0;
+    EXPECT_TRUE(commit_staged_files(&step));
+}
+
+// The end of a run whose last step returned status: what it staged goes
+// into place when it succeeded, and is removed when it failed.
+inline void end_test_run(int32_t status)
+{
+    int step = 0;
+    if (status == 0)
+        EXPECT_TRUE(commit_staged_files(&step));
+    else
+        discard_scratch_files();
+}
+
 class StateTest : public ::testing::Test {
 protected:
     void SetUp() override { init_state(); }
-    void TearDown() override { init_state(); }
+    void TearDown() override
+    {
+        release_record_load(&found);
+        init_state();
+    }
 
     TempDir dir;
+    RecordLoad found = {};
 };
 
 // The same, with the temporary directory as the working directory, for

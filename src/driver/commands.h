@@ -1,21 +1,26 @@
-// The command sequence: the argument loop and the nine batch commands.
+// The nine batch commands, and the commit that ends a run which staged
+// files: load, plan and stage first, then put everything in place at once.
 #pragma once
 
 #include <cstdint>
 
-#include "record_format.h"
+#include "driver/run.h"
 
-// Runs the whole tool on an argument vector and returns the exit code (the
-// -c status, else 0 or 1). The caller resets the state with init_state().
-int run_tool(int argc, const char *const *argv);
+// Runs the batch commands in order (with -k the first two, which write
+// nothing), stopping at the first that fails; then, when all succeeded,
+// renames every staged file into place and puts the directories that
+// changed on disk. A run that fails removes what it staged. Returns the
+// run's status, with run->failed_command set when a command failed.
+[[nodiscard]] int32_t run_commands(Run *run);
 
 // Runs batch command number (1 to 9). Returns 0 for success or nothing to do.
-[[nodiscard]] int32_t run_command(int number);
-
-// The kind of file the input is: an ELF file, Intel HEX records, or
-// S-records (and T-records, and the inputs that are no records).
-RecordFormat input_format();
+[[nodiscard]] int32_t run_command(Run *run, int number);
 
 // Command 1: 0 when the input file can be opened (or is a missing "raw"
-// file, which command 2 reports), else 1 with a message.
-[[nodiscard]] int32_t check_input_file(const char *path);
+// file, which command 2 reports), else 1 with a message; what the input
+// begins with, or what stands at its name, goes to the run.
+[[nodiscard]] int32_t check_input_file(Run *run, const char *path);
+
+// Locks every file of the module that the run reads or replaces, before
+// anything is read.
+void lock_run_files();

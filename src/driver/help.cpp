@@ -2,6 +2,9 @@
 #include "driver/help.h"
 
 #include <cstdio>
+#include <cstring>
+
+#include "driver/file_types.h"
 
 #include "version.h"
 
@@ -47,13 +50,7 @@ const char *const usage_lines[] = {
     "Options are -X=value; the letter may be of either case.",
     "",
     "  -m=path    the module: its path without extension; the files are path.<type>",
-    "  -i=type    input type: abs or shx  S-records (the default)",
-    "                         hex         Intel HEX",
-    "                         elf         a linker's ELF file",
-    "                         thx         T-records",
-    "                         bin         the module itself, byte for byte",
-    "                         raw or s19  raw data, packaged with an info file (-f)",
-    "  -o=type    output type: thx (T-records), bin (the module), hex (Intel HEX);",
+    nullptr,  // the types -i and -o take, from the table of file types
     "             bin and thx input write thx unless -o says otherwise",
     "  -l=hex     link address: where the module's first byte lies, hex digits without 0x",
     "  -w         the file holds more than the module (a whole flash image): only the",
@@ -84,12 +81,43 @@ const char *const usage_lines[] = {
     "explained in words on standard error. man tarvel has the details.",
 };
 
+// The input types, those of one meaning on one line, and the output types.
+void print_types()
+{
+    const char *lead = "  -i=type    input type: ";
+    for (int i = 0; i < file_type_count; i++) {
+        const FileType &t = file_types[i];
+        if (!t.input || (i > 0 && file_types[i - 1].input &&
+                         !std::strcmp(file_types[i - 1].input_words, t.input_words)))
+            continue;
+        char names[32];
+        std::snprintf(names, sizeof names, "%s", t.name);
+        for (int j = i + 1; j < file_type_count && file_types[j].input &&
+                            !std::strcmp(file_types[j].input_words, t.input_words); j++)
+            std::snprintf(names + std::strlen(names), sizeof names - std::strlen(names), " or %s",
+                          file_types[j].name);
+        std::printf("%s%-12s%s\n", lead, names, t.input_words);
+        lead = "                         ";
+    }
+    std::printf("  -o=type    output type:");
+    for (int order = 1; order <= file_type_count; order++)
+        for (int i = 0; i < file_type_count; i++)
+            if (file_types[i].output_order == order)
+                std::printf("%s %s (%s)", order > 1 ? "," : "", file_types[i].name,
+                            file_types[i].output_words);
+    std::printf(";\n");
+}
+
 }  // namespace
 
 void print_usage()
 {
-    for (const char *line : usage_lines)
-        std::printf("%s\n", line);
+    for (const char *line : usage_lines) {
+        if (line)
+            std::printf("%s\n", line);
+        else
+            print_types();
+    }
 }
 
 void print_version() { std::printf("tarvel %s\n", TARVEL_VERSION); }

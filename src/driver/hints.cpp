@@ -7,14 +7,12 @@
 #include <cstring>
 
 #include "byte_order.h"
-#include "driver/commands.h"
+#include "driver/file_types.h"
 #include "driver/option_parser.h"
 #include "module_layout.h"
 #include "options.h"
 #include "platform/file_names.h"
-#include "platform/input_file.h"
 #include "records/hex.h"
-#include "records/record_loader.h"
 #include "state.h"
 #include "status.h"
 
@@ -44,33 +42,55 @@ bool is_error_number(int32_t status)
     return status > STATUS_FAILED && status < 0x1000 && status != STATUS_NO_IMAGE;
 }
 
-// ---- The options
+// The names of the types -i takes (output: -o), "a, b or c", in the order
+// --help lists them.
+void type_list(char *words, size_t size, bool output)
+{
+    const FileType *named[16];
+    int n = 0;
+    for (int order = 0; order <= file_type_count; order++)
+        for (int i = 0; i < file_type_count && n < 16; i++) {
+            const FileType &t = file_types[i];
+            if (output ? t.output_order == order && order > 0 : t.input && order == 0)
+                named[n++] = &t;
+        }
+    words[0] = 0;
+    for (int i = 0; i < n; i++) {
+        size_t used = std::strlen(words);
+        std::snprintf(words + used, size - used, "%s%s", i == 0 ? "" : i + 1 == n ? " or " : ", ",
+                      named[i]->name);
+    }
+}
 
-const char *const INPUT_TYPES[] = {"abs", "shx", "hex", "elf", "thx", "bin", "raw", "s19"};
+// ---- The options
 
 // The -m text of the run ends in ".type" of an input type: its input is
 // looked for as path.type.type.
 bool doubled_extension()
 {
     size_t n = std::strlen(input_path);
-    for (const char *type : INPUT_TYPES) {
+    for (int i = 0; i < file_type_count; i++) {
         // path + "." + type + "." + input_ext
-        if (n > 8 && input_path[n - 8] == '.' && !std::strncmp(input_path + n - 7, type, 3))
+        const FileType &t = file_types[i];
+        if (t.input && n > 8 && input_path[n - 8] == '.' && !std::strncmp(input_path + n - 7, t.name, 3))
             return true;
     }
     return false;
 }
 
-void explain_option(const Failure &f)
+void explain_option(const Run &run)
 {
-    const char *arg = f.failed_arg > 0 && f.failed_arg < f.argc ? f.argv[f.failed_arg] : "-";
+    const char *arg = run.failed_option ? run.failed_option : "-";
     int letter = option_letter(arg);
-    switch (f.status) {
+    char types[80];
+    switch (run.status) {
     case ERR_INPUT_TYPE:
-        hint("-i takes abs, shx, hex, elf, thx, bin, raw or s19");
+        type_list(types, sizeof types, false);
+        hint("-i takes %s", types);
         return;
     case ERR_OUTPUT_TYPE:
-        hint("-o takes thx, bin or hex");
+        type_list(types, sizeof types, true);
+        hint("-o takes %s", types);
         return;
     case ERR_CHECK_WRITES:
         hint("-k only reads and checks; leave out the options that write, or run without -k");
@@ -82,116 +102,98 @@ void explain_option(const Failure &f)
     default:
         break;
     }
-    if (letter == 'G' && f.status == STATUS_FAILED)
+    if (letter == 'G' && run.status == STATUS_FAILED)
         hint("the info file line printed above has no keyword tarvel knows (tag, name, version, "
              "type, number, SNBR, configuration, CFG, #)");
-    else if (letter == 'G' && is_error_number(f.status))
-        hint("the info file %s cannot be read: %s", option_value(arg), std::strerror(f.status));
-    else if (f.status == STATUS_FAILED)
+    else if (letter == 'G' && is_error_number(run.status))
+        hint("the info file %s cannot be read: %s", option_value(arg), std::strerror(run.status));
+    else if (run.status == STATUS_FAILED)
         hint("%.*s is no option of tarvel; tarvel --help lists them", int(std::strcspn(arg, "=")), arg);
 }
 
-// -l as given: with 0x, without a hex digit, with characters after its
-// digits, or set for an input that never uses it.
-void explain_link_option(const Failure &f)
+// One -l as given: with 0x, without a hex digit, with characters after its
+// digits, with more than eight digits where an input takes eight, or set
+// for an input that never uses it.
+void explain_link_text(const Run &run, const char *value, bool last)
 {
-    for (int i = 1; i < f.argc && f.argv[i][0] == '-'; i++) {
-        if (option_letter(f.argv[i]) != 'L')
-            continue;
-        const char *value = option_value(f.argv[i]);
-        const char *digits = value + std::strspn(value, " \t");
-        size_t n = 0;
-        while (hex_digit_value(uint8_t(digits[n])) >= 0)
-            n++;
-        const char *next = i + 1 < f.argc ? f.argv[i + 1] : "";
-        if (!std::strncmp(digits, "0x", 2) || !std::strncmp(digits, "0X", 2))
-            hint("-l=%s reads as 00000000: give the hex digits without 0x (-l=%s)", value, digits + 2);
-        else if (n == 0 && next[0] != 0 && next[0] != '-')
-            hint("-l has no value: write -l=%s, with '=' and without a space", next);
-        else if (n == 0)
-            hint("-l=%s has no hex digit and reads as 00000000", value);
-        else if (digits[n] != 0)
-            hint("-l=%s reads as %08lX: only its leading hex digits count", value, ul(link_address));
-        else if (n - std::strspn(digits, "0") > 8 && !load_report.wide_link)
-            hint("-l=%s has more than eight significant hex digits and reads as %08lX, its last "
-                 "eight: only an ELF64 input takes more", value, ul(link_address));
-        else if ((options & (OPT_IN_BIN | OPT_IN_RAW)) && !(options & (OPT_OUT_THX | OPT_OUT_HEX)))
-            hint("-l=%s is not used: a bin or raw input holds no addresses, and only thx and hex "
-                 "outputs have them", value);
-    }
+    const char *digits = value + std::strspn(value, " \t");
+    size_t n = 0;
+    while (hex_digit_value(uint8_t(digits[n])) >= 0)
+        n++;
+    // "-l 8008000": the value is the argument that ended the options.
+    const char *next = last && run.stray_argument ? run.stray_argument : "";
+    if (!std::strncmp(digits, "0x", 2) || !std::strncmp(digits, "0X", 2))
+        hint("-l=%s reads as 00000000: give the hex digits without 0x (-l=%s)", value, digits + 2);
+    else if (n == 0 && next[0] != 0)
+        hint("-l has no value: write -l=%s, with '=' and without a space", next);
+    else if (n == 0)
+        hint("-l=%s has no hex digit and reads as 00000000", value);
+    else if (digits[n] != 0)
+        hint("-l=%s reads as %08lX: only its leading hex digits count", value, ul(parse_hex(value)));
+    else if (n - std::strspn(digits, "0") > 8 && !run.load.report.wide_link)
+        hint("-l=%s has more than eight significant hex digits and reads as %08lX, its last "
+             "eight: only an ELF64 input takes more", value, ul(parse_hex(value)));
+    else if ((options & (OPT_IN_BIN | OPT_IN_RAW)) && !(options & (OPT_OUT_THX | OPT_OUT_HEX)))
+        hint("-l=%s is not used: a bin or raw input holds no addresses, and only thx and hex "
+             "outputs have them", value);
+}
+
+void explain_link_options(const Run &run)
+{
+    int kept = link_count < MAX_LINK_TEXTS ? link_count : MAX_LINK_TEXTS;
+    for (int i = 0; i < kept; i++)
+        explain_link_text(run, link_texts[i], i + 1 == link_count);
 }
 
 // ---- The input file
 
-bool file_readable(const char *path)
+// What the first bytes of the input say it holds.
+Content content_of(const uint8_t *b, int n)
 {
-    FILE *f = std::fopen(path, "r");
-    if (f)
-        std::fclose(f);
-    return f != nullptr;
-}
-
-// What the first bytes of the input say it is, as the -i type that reads it.
-const char *type_by_content()
-{
-    FILE *f = input_path ? std::fopen(input_path, "rb") : nullptr;
-    if (!f)
-        return nullptr;
-    uint8_t b[8] = {};
-    size_t n = std::fread(b, 1, sizeof b, f);
-    std::fclose(f);
     if (n >= 4 && b[0] == 0x7F && b[1] == 'E' && b[2] == 'L' && b[3] == 'F')
-        return "elf";
+        return Content::ELF;
     if (n >= 8 && get_be32(b + HDR_MAGIC) == MODULE_MAGIC)
-        return "bin";
+        return Content::MODULE;
     if (n >= 2 && b[0] == 'S' && b[1] >= '0' && b[1] <= '9')
-        return "abs";
+        return Content::S_RECORDS;
     if (n >= 2 && b[0] == ':' && hex_digit_value(b[1]) >= 0)
-        return "hex";
+        return Content::INTEL_HEX;
     if (n >= 2 && b[0] == 'T' && b[1] >= '0' && b[1] <= '9')
-        return "thx";
-    return nullptr;
+        return Content::T_RECORDS;
+    return Content::NONE;
 }
 
-void explain_input_type()
+// S-record and T-record files are read alike: either content suits either type.
+bool record_text(Content c) { return c == Content::S_RECORDS || c == Content::T_RECORDS; }
+
+void explain_input_type(const Run &run)
 {
-    const char *looks = type_by_content();
-    if (!looks)
+    const FileType *looks = type_for_content(content_of(run.input_head, run.input_head_length));
+    Content expected = input_type().content;
+    if (!looks || !looks->looks_like || (options & OPT_IN_R9500) || looks->content == expected ||
+        (record_text(looks->content) && record_text(expected)))
         return;
-    bool s_family = !std::strcmp(input_ext, "abs") || !std::strcmp(input_ext, "shx") ||
-                    !std::strcmp(input_ext, "thx");
-    bool same = !std::strcmp(looks, input_ext) ||
-                (s_family && (!std::strcmp(looks, "abs") || !std::strcmp(looks, "thx")));
-    if (same || (options & OPT_IN_R9500))
-        return;
-    const char *kind = !std::strcmp(looks, "elf")   ? "an ELF file"
-                       : !std::strcmp(looks, "bin") ? "a module file"
-                       : !std::strcmp(looks, "abs") ? "an S-record file"
-                       : !std::strcmp(looks, "hex") ? "an Intel HEX file"
-                                                    : "a T-record file";
-    hint("%s looks like %s; tarvel reads those with -i=%s, from %s", input_path, kind, looks,
-         replace_extension(input_path, looks));
+    hint("%s looks like %s; tarvel reads those with -i=%s, from %s", input_path, looks->looks_like,
+         looks->name, replace_extension(input_path, looks->name));
 }
 
 // ---- Where the data lies
 
-// Where the data of the record file lies, read anew. False for a file of
-// no data, and for input that is no record file.
-bool data_extent(uint32_t *low, uint32_t *high)
+// The input holds text records, where a link address can be wrong.
+bool record_text_input()
 {
-    if (options & (OPT_IN_BIN | OPT_IN_RAW | OPT_IN_ELF))
-        return false;
-    return record_data_extent(input_path, input_format(), low, high);
+    RecordFormat f = input_type().format;
+    return !(options & OPT_IN_R9500) && (f == RecordFormat::S_RECORDS || f == RecordFormat::INTEL_HEX);
 }
 
-void explain_misfit()
+void explain_misfit(const Run &run)
 {
-    const LoadReport &r = load_report;
-    uint32_t first, last;
-    if (!data_extent(&first, &last)) {
+    const LoadReport &r = run.load.report;
+    if (!r.has_data) {
         hint("%s holds no data records that tarvel reads", input_path);
         return;
     }
+    uint32_t first = r.data_low, last = r.data_high;
     unsigned long low = ul(first), high = ul(last), link = ul(link_address);
     // Data below the link address and up to it or beyond: a whole flash
     // image, not a wrong link address.
@@ -227,7 +229,7 @@ __attribute__((format(printf, 3, 4))) void add(char *words, size_t size, const c
 }
 
 // The rules of the module check that failed, in words.
-void explain_module_check(int32_t status)
+void explain_module_check(const Run &run)
 {
     const uint8_t *m = module_image;
     uint32_t block = image_block_size;
@@ -237,13 +239,13 @@ void explain_module_check(int32_t status)
     bool erased = true;
     for (uint32_t i = 0; i < HEADER_SIZE; i++)
         erased = erased && m[i] == 0xFF;
-    if (erased && (options & (OPT_IN_NOT_RECORDS | OPT_IN_ELF)) == 0) {
-        explain_misfit();
+    if (erased && record_text_input() && input_type().in_place) {
+        explain_misfit(run);
         return;
     }
     uint32_t size = get_be32(m + HDR_SIZE);
     char words[400] = "";
-    int32_t bits = status & 0xFF;
+    int32_t bits = run.status & 0xFF;
     if (bits & CHECK_MAGIC)
         add(words, sizeof words, "magic 87CDF00F not found at the link address (found %08lX)", ul(get_be32(m + HDR_MAGIC)));
     if (bits & CHECK_SIZE_ALIGN)
@@ -258,10 +260,10 @@ void explain_module_check(int32_t status)
         add(words, sizeof words, "trailer 5A690FF0 missing at offset size-4 (found %08lX)",
             ul(get_be32(m + size - TRAILER_SIZE)));
     hint("the module check failed: %s", words);
-    uint32_t first, last;
-    if ((bits & CHECK_MAGIC) && data_extent(&first, &last))
+    const LoadReport &r = run.load.report;
+    if ((bits & CHECK_MAGIC) && record_text_input() && r.has_data)
         hint("the data in %s spans %08lX-%08lX; the module's header belongs at the link address "
-             "(-l)", input_path, ul(first), ul(last));
+             "(-l)", input_path, ul(r.data_low), ul(r.data_high));
 }
 
 // What was wrong with the damaged record the load met.
@@ -282,12 +284,12 @@ const char *damage_words(int32_t damage)
     }
 }
 
-void explain_damaged()
+void explain_damaged(const LoadReport &r)
 {
-    if (load_report.damaged_line > 0)
+    if (r.damaged_line > 0)
         hint("line %llu of %s is damaged (%s): its bytes would be missing from the module; make "
-             "the file again", static_cast<unsigned long long>(load_report.damaged_line),
-             input_path, damage_words(load_report.damage));
+             "the file again", static_cast<unsigned long long>(r.damaged_line), input_path,
+             damage_words(r.damage));
     else
         hint("a record of %s is damaged (its checksum is wrong or it is cut short): its bytes "
              "would be missing from the module; make the file again", input_path);
@@ -307,39 +309,41 @@ void explain_stamping(int32_t status)
 }
 
 // A file that could not be opened: the input, or the info file of raw input.
-void explain_unreadable(int32_t status)
+void explain_unreadable(const Run &run)
 {
     if ((options & OPT_IN_RAW) && !info_file_name)
         hint("raw input needs an info file with its header values: -f=file");
-    else if ((options & OPT_IN_RAW) && !file_readable(info_file_name))
-        hint("the info file %s cannot be read: %s", info_file_name, std::strerror(status));
+    else if ((options & OPT_IN_RAW) && run.info_unreadable)
+        hint("the info file %s cannot be read: %s", info_file_name, std::strerror(run.status));
     else
-        hint("%s cannot be read: %s", input_path, std::strerror(status));
+        hint("%s cannot be read: %s", input_path, std::strerror(run.status));
 }
 
-void explain_load(int32_t status)
+void explain_load(const Run &run)
 {
+    int32_t status = run.status;
     if ((status & ~0xFF) == ERR_MODULE_CHECK) {
-        explain_module_check(status);
+        explain_module_check(run);
         return;
     }
+    const LoadReport &r = run.load.report;
     switch (status) {
     case ERR_IMAGE_FIT:
         if (options & OPT_IN_RAW)
             hint("the raw data and the CFG records do not fit; a raw file of 1 KiB or more "
                  "leaves no room for CFG records");
         else
-            explain_misfit();
+            explain_misfit(run);
         break;
     case ERR_RECORD_SUM:
-        explain_damaged();
+        explain_damaged(r);
         break;
     case ERR_ELF_FILE:
         hint("%s is not an ELF file as a linker writes it, or it is damaged", input_path);
         break;
     case ERR_CRC_NOT_IN_FILE:
         hint("the CRC belongs at the link address %08llX, where %s has no bytes (is -l right?)",
-             static_cast<unsigned long long>(load_report.wide_link ? link_address_wide : link_address),
+             static_cast<unsigned long long>(r.wide_link ? link_address_wide : link_address),
              input_path);
         break;
     case ERR_CRC_WRONG:
@@ -363,17 +367,17 @@ void explain_load(int32_t status)
         break;
     default:
         if (is_error_number(status))
-            explain_unreadable(status);
+            explain_unreadable(run);
         break;
     }
 }
 
-void explain_command(const Failure &f)
+void explain_command(const Run &run)
 {
-    if (f.command == 1) {
-        if (const char *kind = special_file_kind(input_path))
+    if (run.failed_command == 1) {
+        if (run.input_kind)
             hint("%s is %s, not a regular file; tarvel reads only regular files (a pipe or a "
-                 "device could keep it waiting)", input_path, kind);
+                 "device could keep it waiting)", input_path, run.input_kind);
         else if (doubled_extension())
             hint("%s not found: -m takes the path without its extension (-m=%.*s)", input_path,
                  int(std::strlen(input_path) - 8), input_path);
@@ -382,30 +386,33 @@ void explain_command(const Failure &f)
                  "(abs unless given)", input_path);
         return;
     }
-    if (f.command == 2) {
-        explain_load(f.status);
+    if (run.failed_command == 2) {
+        explain_load(run);
         return;
     }
-    if (f.status == STATUS_RENAME_FAILED)
+    if (run.committed)
+        hint("every file was put in place, but a directory could not be written to disk: a "
+             "power cut now could undo the renames; run tarvel again");
+    else if (run.status == STATUS_RENAME_FAILED)
         hint("the new file could not take the place of %s (is it open in another program?); "
              "%s is as it was", input_path, input_path);
     else
         hint("a file could not be written whole (is the disk full, or the file read-only?); "
-             "the file it was to replace is as it was");
+             "every file is as it was");
 }
 
 }  // namespace
 
-void explain_failure(const Failure &f)
+void explain_failure(const Run &run)
 {
     hints_given = 0;
-    if (f.command > 0)
-        explain_command(f);
-    else if (f.failed_arg > 0 || f.status == ERR_CHECK_WRITES)
-        explain_option(f);
+    if (run.failed_command > 0)
+        explain_command(run);
+    else if (run.failed_option || run.status == ERR_CHECK_WRITES)
+        explain_option(run);
     else
         hint("no module given: tarvel -m=[path/]modu ...; tarvel --help lists the options");
-    if (f.command >= 2)
-        explain_input_type();
-    explain_link_option(f);
+    if (run.failed_command >= 2)
+        explain_input_type(run);
+    explain_link_options(run);
 }

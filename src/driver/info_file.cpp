@@ -9,8 +9,10 @@
 #include "driver/option_parser.h"
 #include "module/entries.h"
 #include "module_layout.h"
+#include "platform/durability.h"
 #include "platform/new_file.h"
 #include "platform/run_lock.h"
+#include "platform/scratch_files.h"
 #include "state.h"
 #include "status.h"
 
@@ -46,13 +48,35 @@ static_assert(CFG_NUMBER + 4 == CFG_RECORD_SIZE);
 
 char info_line[INFO_LINE_SIZE];
 
+// Closes generic.tmp's successor, put on disk: it takes generic.tmp's
+// place when the run commits.
 void close_cfg_file(int32_t *status)
 {
     if (!cfg_file)
         return;
-    if (std::fclose(cfg_file) != 0 && *status == STATUS_OK)
+    bool on_disk = flush_to_disk(cfg_file) == 0;
+    if ((std::fclose(cfg_file) != 0 || !on_disk) && *status == STATUS_OK)
         *status = ERR_WRITE_SHORT;
     cfg_file = nullptr;
+}
+
+// The first record of the run starts generic.tmp's successor under a name
+// of its own beside it; after an info file has closed it, later records of
+// the run are appended to it rather than lost.
+FILE *open_cfg_file()
+{
+    if (cfg_created)
+        return append_existing_file(cfg_file_name);
+    if (!name_can_be_replaced(CFG_FILE_NAME)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    FILE *f = create_temporary_file(CFG_FILE_NAME, cfg_file_name, sizeof cfg_file_name);
+    if (!f)
+        return nullptr;
+    copy_permissions(CFG_FILE_NAME, f);
+    stage_scratch_file(cfg_file_name, CFG_FILE_NAME);
+    return f;
 }
 
 // Letter of the first keyword the line begins with, or -1.
@@ -118,11 +142,9 @@ int32_t write_cfg_record(const char *value)
 {
     if (!cfg_file) {
         // generic.tmp has one fixed name in the working directory: runs that
-        // write it there take turns. It is created anew on the first record
-        // of the run; after an info file has closed it, later records of the
-        // run are appended to it rather than lost.
+        // write it there take turns.
         lock_scratch_name(CFG_FILE_NAME);
-        cfg_file = cfg_created ? append_existing_file(CFG_FILE_NAME) : recreate_file(CFG_FILE_NAME);
+        cfg_file = open_cfg_file();
         if (!cfg_file)
             return ERR_CFG_FILE;
         cfg_created = 1;
@@ -150,4 +172,11 @@ int32_t write_cfg_record(const char *value)
         return ERR_WRITE_SHORT;
     }
     return STATUS_OK;
+}
+
+int32_t finish_cfg_file()
+{
+    int32_t status = STATUS_OK;
+    close_cfg_file(&status);
+    return status;
 }

@@ -16,8 +16,14 @@
 // so that a run can take its turn on generic.tmp before anything else.
 bool info_file_writes_cfg(const char *path);
 
-// Appends one 32-byte "_CFG" record made from value to generic.tmp, creating
-// the file on the first record of the run and reopening it for appending
-// when an info file has closed it. Returns 0, ERR_CFG_FILE (cannot be opened)
-// or ERR_WRITE_SHORT (not written whole; the file is closed).
+// Appends one 32-byte "_CFG" record made from value to generic.tmp's
+// successor (cfg_file_name), creating it beside generic.tmp on the first
+// record of the run, staged to replace it when the run commits, and
+// reopening it for appending when an info file has closed it. Returns 0,
+// ERR_CFG_FILE (cannot be opened) or ERR_WRITE_SHORT (not written whole;
+// the file is closed).
 [[nodiscard]] int32_t write_cfg_record(const char *value);
+
+// Before the commit: generic.tmp's successor, if still open, is closed and
+// put on disk. Returns 0 or ERR_WRITE_SHORT.
+[[nodiscard]] int32_t finish_cfg_file();

@@ -1,8 +1,7 @@
 // Process entry of tarvel.
 #include <cstdlib>
 
-#include "driver/commands.h"
-#include "state.h"
+#include "driver/run.h"
 
 int main(int argc, char **argv)
 {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/file_types.h"
 #include "driver/help.h"
 #include "driver/info_file.h"
 #include "options.h"
@@ -73,41 +74,26 @@ int32_t refuse_under_check()
 
 int32_t set_file_type(int letter, const char *value)
 {
-    char name[4] = {};
-    for (int i = 0; i < 3 && value[i]; i++) {
-        char c = value[i];
-        name[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    }
+    const FileType *t = find_file_type(value);
     if (letter == 'I') {
-        if (!std::strcmp(name, "abs") || !std::strcmp(name, "shx")) {
-            // S-record inputs: no bit
-        } else if (!std::strcmp(name, "bin")) {
-            options |= OPT_IN_BIN;
-        } else if (!std::strcmp(name, "raw") || !std::strcmp(name, "s19")) {
-            options |= OPT_IN_RAW;
-        } else if (!std::strcmp(name, "thx")) {
-            options |= OPT_IN_THX;
-        } else if (!std::strcmp(name, "hex")) {
-            // Intel HEX records: a record file like abs and shx, no bit
-        } else if (!std::strcmp(name, "elf")) {
-            options |= OPT_IN_ELF;
-        } else {
+        if (!t || !t->input) {
+            char name[4] = {};
+            for (int i = 0; i < 3 && value[i]; i++) {
+                char c = value[i];
+                name[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+            }
             std::printf("Input extension %s %s???\n", name, value);
             return ERR_INPUT_TYPE;
         }
-        std::memcpy(input_ext, name, sizeof input_ext);
+        options |= t->input_bit;
+        std::memcpy(input_ext, t->name, sizeof input_ext);
         return STATUS_OK;
     }
     if (letter == 'O') {
-        if (!std::strcmp(name, "thx"))
-            options |= OPT_OUT_THX;
-        else if (!std::strcmp(name, "bin"))
-            options |= OPT_OUT_BIN;
-        else if (!std::strcmp(name, "hex"))
-            options |= OPT_OUT_HEX;
-        else
+        if (!t || t->output_order == 0)
             return ERR_OUTPUT_TYPE;
-        std::memcpy(output_ext, name, sizeof output_ext);
+        options |= t->output_bit;
+        std::memcpy(output_ext, t->name, sizeof output_ext);
         return STATUS_OK;
     }
     return ERR_TYPE_LETTER;
@@ -153,6 +139,9 @@ int32_t set_option(int letter, const char *value)
     case 'L':
         link_address = parse_hex(value);
         link_address_wide = parse_hex_wide(value);
+        if (link_count < MAX_LINK_TEXTS)
+            link_texts[link_count] = value;
+        link_count++;
         break;
     case 'M':
         options |= OPT_MODULE;

@@ -70,8 +70,8 @@ int32_t allocate_image(uint32_t block)
 }
 
 // Runs the loader that the input type selects.
-int32_t load_input(const RecordLoader &record_loader, InfoFileReader read_info, uint32_t capacity,
-                   uint32_t block)
+int32_t load_input(const RecordFileLoader &record_loader, const InfoFileReader &read_info,
+                   uint32_t capacity, uint32_t block)
 {
     if (options & OPT_IN_BIN)
         return load_bin(input_path, module_image, capacity, block);
@@ -203,7 +203,8 @@ uint32_t image_capacity(uint64_t n)
     return uint32_t(n);
 }
 
-int32_t build_image(const RecordLoader &record_loader, InfoFileReader read_info)
+int32_t build_image(const RecordFileLoader &record_loader, const InfoFileReader &read_info,
+                    uint16_t *loaded_crc)
 {
     uint64_t file_size = 0;
     if (int32_t rc = input_file_size(input_path, &file_size); rc != STATUS_OK)
@@ -233,7 +234,7 @@ int32_t build_image(const RecordLoader &record_loader, InfoFileReader read_info)
     else
         fill_summary(module_image, block);
     print_summary_line();
-    loaded_crc = get_be16(summary.crc);
+    *loaded_crc = get_be16(summary.crc);
     if ((options & OPT_IN_R9500) || rc != 0)
         return rc;
     return check_and_set_crc(block);

@@ -12,7 +12,7 @@
 // of the image (null: the file's size does), and the load, which places the
 // module read from path into the image (a block of block bytes), at most
 // capacity bytes of it.
-struct RecordLoader {
+struct RecordFileLoader {
     void *findings;
     int32_t (*size)(void *findings, const char *path, uint64_t file_size, uint32_t *capacity);
     int32_t (*load)(void *findings, const char *path, uint8_t *image, uint32_t capacity,
@@ -24,7 +24,10 @@ struct RecordLoader {
 // info file with read_info: both belong to layers above this one, and the
 // driver hands them in. Returns 0, or the status of the open, the sizing
 // (77, or the record loader's), the loader or the module check.
-[[nodiscard]] int32_t build_image(const RecordLoader &record_loader, InfoFileReader read_info);
+// *loaded_crc is the module CRC as loaded, before any upgrade: the one a
+// record file set in place takes.
+[[nodiscard]] int32_t build_image(const RecordFileLoader &record_loader, const InfoFileReader &read_info,
+                                  uint16_t *loaded_crc);
 
 // Number of image bytes a loader may fill for an input file of file_size
 // bytes under the current options.

@@ -112,10 +112,11 @@ int32_t write_entry_list(const char *path, FILE **raw, bool keep_rest, const uin
     return output_finish(&out, ok);
 }
 
-// Appends generic.tmp, the configuration records of this run.
+// Appends the configuration records of this run: generic.tmp's successor,
+// which takes its place when the run succeeds.
 int32_t append_cfg_records(Packing *pk, uint8_t *buffer, int32_t status)
 {
-    FILE *f = std::fopen(CFG_FILE_NAME, "rb");
+    FILE *f = std::fopen(cfg_file_name, "rb");
     if (!f)
         return ERR_CFG_FILE;
     size_t n;
@@ -222,12 +223,12 @@ void finish_module(Packing *pk)
 }  // namespace
 
 int32_t package_raw(const char *path, uint8_t *image, uint32_t capacity, uint32_t block,
-                    const char *info_path, InfoFileReader read_info)
+                    const char *info_path, const InfoFileReader &read_info)
 {
     clear_summary_head();
     if (!room_for_raw(capacity, block))
         return ERR_IMAGE_FIT;
-    int32_t status = read_info(info_path);
+    int32_t status = read_info.read(read_info.context, info_path);
     if (status != STATUS_OK)
         return status;
 

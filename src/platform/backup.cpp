@@ -1,36 +1,32 @@
-// Keeping the .bak file and putting the patched record file in place.
+// Keeping the .bak file of a record file set in place.
 #include "platform/backup.h"
 
 #include <cerrno>
 #include <cstdio>
 
+#include <sys/stat.h>
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <csignal>
+#include <sys/prctl.h>
+#endif
 #endif
 
-#include "platform/durability.h"
+#include "path_limits.h"
 #include "platform/file_copy.h"
 #include "platform/output_file.h"
+#include "platform/scratch_files.h"
 
 namespace {
 
-bool hard_link(const char *existing, const char *new_name)
-{
-#ifdef _WIN32
-    return CreateHardLinkA(new_name, existing, nullptr) != 0;
-#else
-    return link(existing, new_name) == 0;
-#endif
-}
-
-// Where a file system has no hard links: bak becomes a copy of input,
-// written under a temporary name, put on disk, and renamed into place.
-int copy_to_backup(const char *input, const char *bak)
+// Where a file system has no hard links: bak's successor is a copy of
+// input, written under a temporary name and put on disk.
+int stage_copy(const char *input, const char *bak)
 {
     FILE *in = std::fopen(input, "rb");
     if (!in)
@@ -51,71 +47,101 @@ int copy_to_backup(const char *input, const char *bak)
 
 #ifndef _WIN32
 
-// The descriptor that keeps the removed file alive, and the thread that
-// closes it: the last close releases the file's pages and blocks, which for
-// a file of tens of megabytes in the page cache takes the main job several
-// per cent of its time (bench/README.md) that a second processor can take.
-int removed_fd = -1;
-// Smaller files are released at once: a thread costs more than they do.
-constexpr off_t ASIDE_SIZE = off_t(1) << 20;
+// The old .bak file of a large run is released in two parts off the run's
+// own path: its cached pages by a thread while the copy goes on, and its
+// blocks, once the commit has replaced it, by a process of its own that
+// holds the last descriptor of it when this one ends. For a file of tens
+// of megabytes each takes the main job several per cent of its time
+// (bench/README.md). Its content stays until the commit, so a run that
+// fails leaves it as it was.
+constexpr off_t ASIDE_SIZE = off_t(1) << 20;  // smaller files: a thread costs more than they do
+int old_fd = -1;
 pthread_t releaser;
 bool releasing = false;
 
-void *release_removed(void *)
+void *release_cached_pages(void *)
 {
-    close(removed_fd);
+    (void)posix_fadvise(old_fd, 0, 0, POSIX_FADV_DONTNEED);
     return nullptr;
+}
+
+// The child keeps only the old file's descriptor and ends with its parent:
+// the system then releases the file's blocks in the child's end, not in
+// the run's, which build tools wait for.
+void hand_over_old_file()
+{
+#ifdef __linux__
+    pid_t parent = getpid();
+    pid_t child = fork();
+    if (child == 0) {
+        // Only calls that are safe after fork in a program with threads.
+        (void)close_range(0, unsigned(old_fd) - 1, 0);
+        (void)close_range(unsigned(old_fd) + 1, ~0u, 0);
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && getppid() == parent)
+            for (;;)
+                pause();
+        _exit(0);
+    }
+#endif
+    close(old_fd);
 }
 
 #endif
 
 }  // namespace
 
-int remove_old_backup(const char *bak)
+int prepare_backup(const char *bak)
 {
 #ifndef _WIN32
     int saved_errno = errno;
-    int fd = open(bak, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st;
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < ASIDE_SIZE)) {
-        close(fd);
-        fd = -1;
+    if (lstat(bak, &st) != 0)
+        return -1;
+    int fd = -1;
+    if (S_ISREG(st.st_mode) && st.st_size >= ASIDE_SIZE)
+        fd = open(bak, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        old_fd = fd;
+        releasing = pthread_create(&releaser, nullptr, release_cached_pages, nullptr) == 0;
     }
     errno = saved_errno;
-    int rc = std::remove(bak);
-    if (fd < 0)
-        return rc;
-    int err = errno;
-    removed_fd = fd;
-    if (rc != 0 || pthread_create(&releaser, nullptr, release_removed, nullptr) != 0)
-        close(fd);  // removal failed, or no thread: released here
-    else
-        releasing = true;
-    errno = err;
-    return rc;
+    return 0;
 #else
-    return std::remove(bak);
+    struct _stat64 st;
+    return _stat64(bak, &st) == 0 ? 0 : -1;
 #endif
 }
 
-void finish_backup_removal()
+void finish_backup_release(bool replaced)
 {
 #ifndef _WIN32
     if (releasing)
         pthread_join(releaser, nullptr);
     releasing = false;
+    if (old_fd < 0)
+        return;
+    int saved_errno = errno;
+    struct stat st;
+    // Replaced: the descriptor is the last that keeps the file.
+    if (replaced && fstat(old_fd, &st) == 0 && st.st_nlink == 0)
+        hand_over_old_file();
+    else
+        close(old_fd);
+    old_fd = -1;
+    errno = saved_errno;
+#else
+    (void)replaced;
 #endif
 }
 
-int keep_backup(const char *input, const char *bak)
+int stage_backup(const char *input, const char *bak)
 {
     int saved_errno = errno;
-    if (hard_link(input, bak)) {
-        note_directory_changed(bak);
+    char name[PATH_BUFFER_SIZE + 64];
+    if (link_temporary_file(input, bak, name, sizeof name)) {
+        stage_scratch_file(name, bak);
         return 0;
     }
     errno = saved_errno;
-    return copy_to_backup(input, bak);
+    return stage_copy(input, bak);
 }
-
-int put_new_in_place(const char *new_path, const char *input) { return replace_file(new_path, input); }

@@ -1,24 +1,26 @@
-// Replacing a record file by its patched copy while the previous file is
-// kept as the .bak file, such that the record file's name holds the old or
-// the new content at every instant: the .bak name becomes a second name of
-// the old file (a hard link), and the new file is then renamed over the
-// record file in one step. Where hard links are not available (FAT, some
-// network shares) the .bak file is a copy of the old file instead, written
-// whole and put on disk before it takes its name.
+// The .bak file of a record file set in place: the file as it was before
+// the run, kept under the .bak name when the patched copy takes the
+// record file's name. Both renames happen when the run commits
+// (scratch_files.h), the .bak first, so that the record file's name holds
+// the old or the new content at every instant: the .bak file is a second
+// name of the old file (a hard link) made under a temporary name, or,
+// where hard links are not available (FAT, some network shares), a copy of
+// it, written whole and put on disk first.
 #pragma once
 
-// Removes the .bak file of the previous run, as remove() does: returns 0,
-// or -1 with errno set. The name goes at once; a large file's pages and
-// blocks are released by a thread of its own (on Linux), so that the copy
-// that follows need not wait for that.
-int remove_old_backup(const char *bak);
+// Gets the .bak file of the previous run ready to be replaced: returns 0
+// when one stands at bak, or -1 with errno set (ENOENT when there is none).
+// Nothing is removed; a large file's cached pages are released by a thread
+// of its own (on Linux) while the run goes on.
+int prepare_backup(const char *bak);
 
-// Waits until the file that remove_old_backup removed is released.
-void finish_backup_removal();
+// The end of what prepare_backup started: when the commit has replaced the
+// old file, a large one's blocks are released after the run has ended,
+// by a process of its own (on Linux), instead of on the run's time.
+void finish_backup_release(bool replaced);
 
-// Makes bak hold the file at input: a second name of it, or a copy. Returns
-// 0, or -1 when neither could be made (input is untouched either way).
-[[nodiscard]] int keep_backup(const char *input, const char *bak);
-
-// Renames new_path over input in one step. Returns 0 or -1.
-[[nodiscard]] int put_new_in_place(const char *new_path, const char *input);
+// Stages the .bak file: a second name of the file at input, or a copy of
+// it, under a temporary name beside bak, to replace bak when the run
+// commits. Returns 0, or -1 when neither could be made (input is untouched
+// either way).
+[[nodiscard]] int stage_backup(const char *input, const char *bak);

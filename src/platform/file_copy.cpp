@@ -138,20 +138,24 @@ uint64_t copy_file_bytes(FILE *in, FILE *out, uint64_t from, uint64_t length, bo
     }
     int in_fd = fileno(in), out_fd = fileno(out);
     uint64_t end = from + length, at = from;
-    bool writeback = length >= WRITEBACK_FROM;
+    // A small copy is done in one piece: a hole takes a block at least, and
+    // asking where they lie costs more than it saves.
+    bool large = length >= WRITEBACK_FROM;
+    bool in_hole = false;
     while (at < end) {
         // A hole becomes a hole of the copy: its end is reached by seeking.
-        uint64_t data = next_data(in_fd, at, end);
+        uint64_t data = large ? next_data(in_fd, at, end) : at;
         if (data > at && lseek(out_fd, off_t(data - at), SEEK_CUR) < 0) {
             *write_failed = true;
             break;
         }
+        in_hole = data > at;
         at = data;
         if (at == end)
             break;
-        uint64_t want = hole_end(in_fd, at, end) - at;
+        uint64_t want = (large ? hole_end(in_fd, at, end) : end) - at;
         loff_t in_at = loff_t(at);
-        uint64_t n = copy_range(in_fd, &in_at, out_fd, want, writeback, write_failed);
+        uint64_t n = copy_range(in_fd, &in_at, out_fd, want, large, write_failed);
         if (n == UINT64_MAX) {
             // The file systems cannot copy between themselves: do it here.
             at += copy_through_buffer(in, out, at, end - at, write_failed);
@@ -163,9 +167,11 @@ uint64_t copy_file_bytes(FILE *in, FILE *out, uint64_t from, uint64_t length, bo
     }
     // A copy that ends in a hole gives the file its length; the stream
     // learns where the file now ends.
-    off_t out_end = lseek(out_fd, 0, SEEK_CUR);
-    if (!*write_failed && at == end && out_end >= 0 && ftruncate(out_fd, out_end) != 0)
-        *write_failed = true;
+    if (in_hole && !*write_failed && at == end) {
+        off_t out_end = lseek(out_fd, 0, SEEK_CUR);
+        if (out_end < 0 || ftruncate(out_fd, out_end) != 0)
+            *write_failed = true;
+    }
     if (std::fseek(out, 0, SEEK_END) != 0)
         *write_failed = true;
     return at - from;

@@ -128,3 +128,17 @@ void copy_permissions(const char *path, FILE *stream)
     errno = saved_errno;
 #endif
 }
+
+bool name_can_be_replaced(const char *path)
+{
+    int saved_errno = errno;
+#ifdef _WIN32
+    struct _stat64 st;
+    bool directory = _stat64(path, &st) == 0 && (st.st_mode & _S_IFDIR);
+#else
+    struct stat st;
+    bool directory = lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+    errno = saved_errno;
+    return !directory;
+}

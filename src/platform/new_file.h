@@ -26,3 +26,7 @@ FILE *append_existing_file(const char *path);
 // are the run's, as a file created anew has them). Nothing happens when
 // path is no regular file, and on Windows, which has no such bits.
 void copy_permissions(const char *path, FILE *stream);
+
+// Whether a file renamed to path takes the place of what stands there:
+// nothing, a file or a link does, a directory does not.
+bool name_can_be_replaced(const char *path);

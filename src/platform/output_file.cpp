@@ -6,7 +6,6 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include <process.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -15,7 +14,6 @@
 #endif
 
 #include "platform/durability.h"
-#include "platform/file_names.h"
 #include "platform/new_file.h"
 #include "platform/scratch_files.h"
 #include "platform/run_lock.h"
@@ -24,20 +22,6 @@
 namespace {
 
 constexpr size_t OUTPUT_BUFFER_SIZE = 256 * 1024;
-// Names taken by leftovers of killed runs (or planted by someone else) are
-// stepped over; this many in a row means something else is wrong.
-constexpr unsigned TEMP_ATTEMPTS = 100;
-
-unsigned temp_counter = 0;
-
-unsigned long process_id()
-{
-#ifdef _WIN32
-    return static_cast<unsigned long>(_getpid());
-#else
-    return static_cast<unsigned long>(getpid());
-#endif
-}
 
 // A target that exists must be writable, as opening it "wb" would demand.
 // A link at the target is not followed: it is replaced by the rename.
@@ -63,20 +47,6 @@ int32_t check_target_writable(const char *target)
 
 }  // namespace
 
-int replace_file(const char *from, const char *to)
-{
-#ifdef _WIN32
-    bool ok = MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-#else
-    bool ok = std::rename(from, to) == 0;
-#endif
-    if (!ok)
-        return -1;
-    forget_scratch_file(from);
-    note_directory_changed(to);
-    return 0;
-}
-
 int32_t output_open(OutputFile *out, const char *target, const char *mode_from)
 {
     out->stream = nullptr;
@@ -84,17 +54,7 @@ int32_t output_open(OutputFile *out, const char *target, const char *mode_from)
     std::snprintf(out->target, sizeof out->target, "%s", target);
     if (int32_t rc = check_target_writable(target); rc != STATUS_OK)
         return rc;
-
-    // A short name of its own in the target's directory, whatever the
-    // length of the target's name.
-    int directory = int(directory_length(target));
-    for (unsigned attempt = 0; attempt < TEMP_ATTEMPTS; attempt++) {
-        std::snprintf(out->temp, sizeof out->temp, "%.*s.tarvel-%lu-%u.tmp", directory, target,
-                      process_id(), temp_counter++);
-        out->stream = create_scratch_file(out->temp, false);
-        if (out->stream || errno != EEXIST)
-            break;
-    }
+    out->stream = create_temporary_file(target, out->temp, sizeof out->temp);
     if (!out->stream)
         return errno;
     // Writers hand over small pieces (1 KiB for a bin file); collect them
@@ -107,37 +67,21 @@ int32_t output_open(OutputFile *out, const char *target, const char *mode_from)
     return STATUS_OK;
 }
 
-int32_t output_commit(OutputFile *out)
+int32_t output_finish(OutputFile *out, bool written)
 {
-    bool ok = flush_to_disk(out->stream) == 0;
-    // Locked before the rename, so that a run waiting for the target finds
-    // the new file locked too.
+    bool ok = written && flush_to_disk(out->stream) == 0;
+    // Locked before it is renamed over the target, so that a run waiting
+    // for the target finds the new file locked too.
     if (ok)
         lock_new_file(out->stream);
     ok = (std::fclose(out->stream) == 0) && ok;
     out->stream = nullptr;
     std::free(out->buffer);
     out->buffer = nullptr;
-    if (ok && replace_file(out->temp, out->target) == 0)
+    if (ok) {
+        stage_scratch_file(out->temp, out->target);
         return STATUS_OK;
+    }
     remove_scratch_file(out->temp);
     return ERR_WRITE_SHORT;
-}
-
-int32_t output_finish(OutputFile *out, bool written)
-{
-    if (written)
-        return output_commit(out);
-    output_discard(out);
-    return ERR_WRITE_SHORT;
-}
-
-void output_discard(OutputFile *out)
-{
-    if (out->stream)
-        std::fclose(out->stream);
-    out->stream = nullptr;
-    std::free(out->buffer);
-    out->buffer = nullptr;
-    remove_scratch_file(out->temp);
 }

@@ -1,8 +1,9 @@
 // Replacing a file safely: the new content goes to a temporary file of its
-// own beside the target, is flushed to disk, and is renamed over the target
-// only when it was written whole. The target always holds its old content
-// or the complete new content, never a part, and a link standing at the
-// target is replaced, never written through.
+// own beside the target, is flushed to disk, and is staged to be renamed
+// over the target when the whole run has succeeded (scratch_files.h). The
+// target always holds its old content or the complete new content, never a
+// part, and a link standing at the target is replaced, never written
+// through.
 #pragma once
 
 #include <cstdint>
@@ -25,17 +26,8 @@ struct OutputFile {
 [[nodiscard]] int32_t output_open(OutputFile *out, const char *target,
                                   const char *mode_from = nullptr);
 
-// Flushes, syncs and closes the temporary file and renames it over the
-// target. Returns 0, or ERR_WRITE_SHORT (the temporary file is removed and
-// the target left as it was).
-[[nodiscard]] int32_t output_commit(OutputFile *out);
-
-// Closes and removes the temporary file; the target is left as it was.
-void output_discard(OutputFile *out);
-
-// output_commit when the content was written whole, output_discard when not
-// (and then ERR_WRITE_SHORT).
+// Content written whole: flushes, syncs and closes the temporary file and
+// stages it for the target. Content not written whole: closes and removes
+// it. Returns 0, or ERR_WRITE_SHORT (the temporary file is removed and the
+// target left as it is).
 [[nodiscard]] int32_t output_finish(OutputFile *out, bool written);
-
-// Renames from over to, replacing an existing file in one step. Returns 0 or -1.
-int replace_file(const char *from, const char *to);

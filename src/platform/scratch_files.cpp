@@ -1,4 +1,5 @@
-// Scratch files of a run, removed when the run is interrupted.
+// Scratch files of a run: staged for their targets, renamed into place
+// together, removed when the run fails or is interrupted.
 #include "platform/scratch_files.h"
 
 #include <atomic>
@@ -8,29 +9,44 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <process.h>
 #include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
 #include "path_limits.h"
+#include "platform/durability.h"
+#include "platform/file_names.h"
 #include "platform/new_file.h"
 
 namespace {
 
-// A run holds a few at a time: an output's temporary file, the .new file,
-// the temporary copy of a .bak file.
-constexpr int MAX_SCRATCH = 8;
+// A run makes a few: its outputs' temporary files, the .new file, the
+// .bak link, generic.tmp's successor, a stamped module or raw file. Slots
+// are taken in order and not reused within a run, so that the staged ones
+// commit in the order they were staged.
+constexpr int MAX_SCRATCH = 32;
 constexpr size_t SCRATCH_NAME_SIZE = PATH_BUFFER_SIZE + 64;
+// Names taken by leftovers of killed runs (or planted by someone else) are
+// stepped over; this many in a row means something else is wrong.
+constexpr unsigned TEMP_ATTEMPTS = 100;
 
 // Read by the signal handler: a slot's name is complete before it is marked
 // used, and a slot is unmarked before its name changes.
 struct Scratch {
     volatile std::sig_atomic_t used;
     char path[SCRATCH_NAME_SIZE];
+    char target[SCRATCH_NAME_SIZE];  // where it goes at the commit; empty until staged
+    int step;
+    int order;                       // its place among the staged files, from 1
 };
 Scratch scratch[MAX_SCRATCH];
+int scratch_count = 0;
 bool handlers_installed = false;
+unsigned temp_counter = 0;
+int current_step = 0;
+int staged_count = 0;
 
 void remove_all_scratch()
 {
@@ -43,6 +59,34 @@ void remove_all_scratch()
         unlink(s.path);
 #endif
     }
+}
+
+unsigned long process_id()
+{
+#ifdef _WIN32
+    return static_cast<unsigned long>(_getpid());
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+}
+
+// Renames from over to, replacing an existing file in one step.
+bool rename_over(const char *from, const char *to)
+{
+#ifdef _WIN32
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#else
+    return std::rename(from, to) == 0;
+#endif
+}
+
+bool hard_link(const char *existing, const char *new_name)
+{
+#ifdef _WIN32
+    return CreateHardLinkA(new_name, existing, nullptr) != 0;
+#else
+    return link(existing, new_name) == 0;
+#endif
 }
 
 #ifdef _WIN32
@@ -114,19 +158,28 @@ void release_signals(const HeldSignals *held) { sigprocmask(SIG_SETMASK, &held->
 
 void enter(const char *path)
 {
-    for (Scratch &s : scratch) {
-        if (s.used)
-            continue;
-        std::snprintf(s.path, sizeof s.path, "%s", path);
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        s.used = 1;
+    if (scratch_count == MAX_SCRATCH)
         return;
-    }
+    Scratch &s = scratch[scratch_count++];
+    std::snprintf(s.path, sizeof s.path, "%s", path);
+    s.target[0] = 0;
+    s.step = 0;
+    s.order = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    s.used = 1;
 }
 
-}  // namespace
+Scratch *find(const char *path)
+{
+    for (int i = 0; i < scratch_count; i++)
+        if (scratch[i].used && std::strcmp(scratch[i].path, path) == 0)
+            return &scratch[i];
+    return nullptr;
+}
 
-FILE *create_scratch_file(const char *path, bool replace)
+// Makes a file with make(path) and enters it, with the signals held so
+// that an interruption always finds it entered.
+template <class Make> bool make_entered(const char *path, Make make)
 {
     if (!handlers_installed) {
         install_handlers();
@@ -134,25 +187,133 @@ FILE *create_scratch_file(const char *path, bool replace)
     }
     HeldSignals held;
     hold_signals(&held);
-    FILE *f = replace ? recreate_file(path) : create_new_file(path);
+    bool made = make(path);
     int err = errno;
-    if (f)
+    if (made)
         enter(path);
     release_signals(&held);
     errno = err;
+    return made;
+}
+
+// Tries make at fresh temporary names beside target until one is free.
+template <class Make> bool make_temporary(const char *target, char *name, size_t size, Make make)
+{
+    // A short name of its own in the target's directory, whatever the
+    // length of the target's name.
+    int directory = int(directory_length(target));
+    for (unsigned attempt = 0; attempt < TEMP_ATTEMPTS; attempt++) {
+        std::snprintf(name, size, "%.*s.tarvel-%lu-%u.tmp", directory, target, process_id(),
+                      temp_counter++);
+        if (make_entered(name, make))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+void forget(Scratch *s)
+{
+    s->used = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+}  // namespace
+
+FILE *create_scratch_file(const char *path, bool replace)
+{
+    FILE *f = nullptr;
+    make_entered(path, [&](const char *p) {
+        f = replace ? recreate_file(p) : create_new_file(p);
+        return f != nullptr;
+    });
     return f;
 }
 
-void forget_scratch_file(const char *path)
+FILE *create_temporary_file(const char *target, char *name, size_t size)
 {
-    for (Scratch &s : scratch)
-        if (s.used && std::strcmp(s.path, path) == 0)
-            s.used = 0;
+    FILE *f = nullptr;
+    make_temporary(target, name, size, [&](const char *p) {
+        f = create_new_file(p);
+        return f != nullptr;
+    });
+    return f;
+}
+
+bool link_temporary_file(const char *existing, const char *target, char *name, size_t size)
+{
+    return make_temporary(target, name, size, [&](const char *p) {
+        if (!hard_link(existing, p))
+            return false;
+        note_directory_changed(p);
+        return true;
+    });
+}
+
+void staging_step(int step) { current_step = step; }
+
+void stage_scratch_file(const char *path, const char *target)
+{
+    if (Scratch *s = find(path)) {
+        std::snprintf(s->target, sizeof s->target, "%s", target);
+        s->step = current_step;
+        s->order = ++staged_count;
+    }
+}
+
+bool files_staged()
+{
+    for (int i = 0; i < scratch_count; i++)
+        if (scratch[i].used && scratch[i].target[0])
+            return true;
+    return false;
+}
+
+bool commit_staged_files(int *failed_step)
+{
+    for (int order = 1; order <= staged_count; order++) {
+        Scratch *staged = nullptr;
+        for (int i = 0; i < scratch_count && !staged; i++)
+            if (scratch[i].used && scratch[i].order == order)
+                staged = &scratch[i];
+        if (!staged)
+            continue;
+        Scratch &s = *staged;
+        if (!rename_over(s.path, s.target)) {
+            int err = errno;
+            *failed_step = s.step;
+            discard_scratch_files();
+            errno = err;
+            return false;
+        }
+        forget(&s);
+        note_directory_changed(s.target);
+    }
+    discard_scratch_files();
+    return true;
+}
+
+void discard_scratch_files()
+{
+    int saved_errno = errno;
+    for (int i = 0; i < scratch_count; i++) {
+        Scratch &s = scratch[i];
+        if (!s.used)
+            continue;
+        // Removed first: an interruption in between finds the name gone.
+        std::remove(s.path);
+        forget(&s);
+    }
+    scratch_count = 0;
+    current_step = 0;
+    staged_count = 0;
+    errno = saved_errno;
 }
 
 void remove_scratch_file(const char *path)
 {
-    // Removed first: an interruption in between finds the name gone.
     std::remove(path);
-    forget_scratch_file(path);
+    if (Scratch *s = find(path))
+        forget(s);
 }

@@ -13,6 +13,7 @@
 #include "module/module_format.h"
 #include "module_layout.h"
 #include "platform/file_copy.h"
+#include "records/record_load.h"
 #include "state.h"
 #include "status.h"
 
@@ -268,25 +269,23 @@ int32_t read_module_bytes(const ElfFile &elf, const ElfLoad &load, uint64_t from
 
 // The file offsets of the CRC's two bytes, in file order, for the copy.
 // With no overlap in the module, one segment at most holds each.
-int32_t plan_crc_bytes(const ElfFile &elf, const ElfLoad &load)
+int32_t plan_crc_bytes(const ElfFile &elf, const ElfLoad &load, CopyPlan *plan)
 {
-    copy_plan = CopyPlan{};
     for (uint32_t i = 0; i < load.count; i++) {
         uint64_t offset, address, n;
         if (!segment_part(load.segments[i], load.link, 2, &offset, &address, &n))
             continue;
         for (uint64_t k = 0; k < n; k++)
-            copy_plan.patched[copy_plan.patched_count++] = {offset + k, 1, 0,
-                                                            uint32_t(address + k - load.link)};
+            plan->patched[plan->patched_count++] = {offset + k, 1, 0,
+                                                    uint32_t(address + k - load.link)};
     }
-    if (copy_plan.patched_count != 2) {
+    if (plan->patched_count != 2) {
         std::printf("No segment of %s holds the CRC at link address %08llX, Aborting\n", elf.path,
                     static_cast<unsigned long long>(load.link));
         return ERR_CRC_NOT_IN_FILE;
     }
-    if (copy_plan.patched[0].offset > copy_plan.patched[1].offset)
-        std::swap(copy_plan.patched[0], copy_plan.patched[1]);
-    copy_plan.format = RecordFormat::ELF;
+    if (plan->patched[0].offset > plan->patched[1].offset)
+        std::swap(plan->patched[0], plan->patched[1]);
     return STATUS_OK;
 }
 
@@ -304,11 +303,12 @@ int32_t open_elf(const char *path, ElfFile *elf, FileIdentity *id)
 
 }  // namespace
 
-int32_t size_elf(void *elf_load, const char *path, uint64_t file_size, uint32_t *capacity)
+int32_t size_elf(RecordLoad *found, const char *path, uint64_t file_size, uint32_t *capacity)
 {
-    auto *load = static_cast<ElfLoad *>(elf_load);
-    release_elf_load(load);
-    copy_plan = CopyPlan{};
+    release_record_load(found);
+    found->format = RecordFormat::ELF;
+    ElfLoad *load = &found->elf;
+    CopyPlan *plan = &found->plan;
     ElfFile elf;
     FileIdentity id;
     int32_t status = open_elf(path, &elf, &id);
@@ -317,8 +317,7 @@ int32_t size_elf(void *elf_load, const char *path, uint64_t file_size, uint32_t 
     // An ELF64 file's addresses take all of -l; an ELF32 file's 32 bits.
     load->wide = elf.layout == &LAYOUT_64;
     load->link = load->wide ? link_address_wide : link_address;
-    load_report = LoadReport{};
-    load_report.wide_link = load->wide;
+    found->report.wide_link = load->wide;
     // The module's size from its header, where the segments hold it.
     uint8_t header[HEADER_SIZE];
     std::memset(header, 0xFF, sizeof header);
@@ -332,24 +331,25 @@ int32_t size_elf(void *elf_load, const char *path, uint64_t file_size, uint32_t 
         status = check_overlaps(elf, *load, *capacity);
     }
     if (status == STATUS_OK)
-        status = plan_crc_bytes(elf, *load);
+        status = plan_crc_bytes(elf, *load, plan);
     if (status == STATUS_OK) {
-        copy_plan.file = id;
-        copy_plan.clean_end = id.size;
-        copy_plan.valid = true;
+        plan->file = id;
+        plan->clean_end = id.size;
+        plan->valid = true;
     } else {
-        copy_plan = CopyPlan{};
+        *plan = CopyPlan{};
     }
     if (elf.file)
         std::fclose(elf.file);
     return status;
 }
 
-int32_t load_elf(void *elf_load, const char *path, uint8_t *image, uint32_t capacity,
+int32_t load_elf(RecordLoad *found, const char *path, uint8_t *image, uint32_t capacity,
                  uint32_t block)
 {
-    const auto *load = static_cast<const ElfLoad *>(elf_load);
-    load_report.capacity = capacity;
+    const ElfLoad *load = &found->elf;
+    CopyPlan *plan = &found->plan;
+    found->report.capacity = capacity;
     loaded_bytes = 0;
     FILE *f;
     if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
@@ -359,14 +359,14 @@ int32_t load_elf(void *elf_load, const char *path, uint8_t *image, uint32_t capa
     uint64_t placed = 0;
     int32_t status = STATUS_OK;
     // The file must be the one that was sized: its segments are read now.
-    if (!file_identity(f, &id) || !copy_plan.valid || !same_identity(id, copy_plan.file)) {
+    if (!file_identity(f, &id) || !plan->valid || !same_identity(id, plan->file)) {
         std::printf("%s changed while it was read, Aborting\n", path);
         status = ERR_READ_SHORT;
     }
     if (status == STATUS_OK)
         status = read_module_bytes(elf, *load, load->link, capacity, image, &placed);
     if (status != STATUS_OK)
-        copy_plan = CopyPlan{};
+        *plan = CopyPlan{};
     std::fclose(f);
     loaded_bytes = uint32_t(placed);
     fill_summary(image, block);

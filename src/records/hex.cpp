@@ -58,6 +58,8 @@ const HexKernel *chosen = nullptr;
 
 std::span<const HexKernel> hex_kernels() { return kernels; }
 
+void reset_hex_decoder() { decoded_by_table = 0; }
+
 int hex_to_bytes(int n, const uint8_t *source, uint8_t *destination)
 {
     size_t bytes = n > 0 ? size_t(n / 2) : 0;

@@ -74,6 +74,10 @@ inline int hex_digit_value(uint8_t c)
 // the characters still to be read. An odd n converts its first n-1 characters.
 int hex_to_bytes(int n, const uint8_t *source, uint8_t *destination);
 
+// Starts a run's count of bytes decoded: its first bytes take the table,
+// whatever an earlier run in the same process decoded.
+void reset_hex_decoder();
+
 // Value of the leading hex digits of text, at most limit of them; the value
 // keeps the last eight digits taken.
 uint32_t parse_hex_digits(const char *text, int limit);

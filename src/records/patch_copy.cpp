@@ -32,6 +32,7 @@ constexpr size_t OUT_LARGEST_PIECE = 262144;
 // and per line feed. Like a stream buffer it reports a failed write for the
 // append that set it off.
 struct CopyOut {
+    const RecordLoad *load;  // the load's plan, and the CRC to write
     FILE *file;
     uint8_t *bytes;  // OUT_LARGEST_PIECE bytes from the heap
     size_t piece;    // bytes written at a time now
@@ -96,13 +97,13 @@ int32_t copy_long_line(RecordFile *in, CopyOut *out)
 // The patch of a record that takes the CRC, in the file's format: the link
 // record's first two data bytes, or under -w the CRC's bytes wherever they
 // fall in the record (an Intel HEX record's address adding to base).
-int32_t patch_record(RecordFormat format, uint8_t *line, int32_t n, uint32_t base)
+int32_t patch_record(RecordFormat format, uint8_t *line, int32_t n, uint32_t base, uint16_t crc)
 {
     if (options & OPT_WHOLE)
-        return patch_crc_at(format, line, n, base, link_address, loaded_crc);
+        return patch_crc_at(format, line, n, base, link_address, crc);
     if (format == RecordFormat::INTEL_HEX)
-        return patch_hex_record(line, n, loaded_crc);
-    return patch_s_record(line, n, loaded_crc);
+        return patch_hex_record(line, n, crc);
+    return patch_s_record(line, n, crc);
 }
 
 // Whether the record of n bytes in record_buffer takes the CRC, decided as
@@ -132,12 +133,12 @@ bool takes_crc(RecordFormat format, DecodeState *state, int32_t n, bool *patchin
 // *write goes false when the record is not to be written: a T-record cannot
 // take the CRC, and the copy reports its result (34900) as the count of
 // bytes written.
-int32_t patch_if_taken(RecordFormat format, DecodeState *state, int32_t n, bool *patching,
-                       size_t *written, bool *write)
+int32_t patch_if_taken(RecordFormat format, DecodeState *state, int32_t n, uint16_t crc,
+                       bool *patching, size_t *written, bool *write)
 {
     if (!takes_crc(format, state, n, patching))
         return STATUS_OK;
-    int32_t rc = patch_record(format, record_buffer, n, state->base);
+    int32_t rc = patch_record(format, record_buffer, n, state->base, crc);
     if (rc == REC_BAD_LENGTH) {
         std::printf("Record %d at the link address has no room for the CRC, Aborting\n",
                     int(state->count));
@@ -159,7 +160,7 @@ int32_t copy_record(RecordFormat format, DecodeState *state, int32_t n, bool *pa
     bool write = true;
     int32_t status = STATUS_OK;
     if (*patching)
-        status = patch_if_taken(format, state, n, patching, &written, &write);
+        status = patch_if_taken(format, state, n, out->load->crc, patching, &written, &write);
     if (write)
         written = put_bytes(out, record_buffer, size_t(n));
     if (status == STATUS_OK && written != size_t(n))
@@ -205,18 +206,17 @@ int32_t report_unreadable(const char *record_path)
 // Whether the load's plan fits the file being copied: the same file,
 // unchanged, for the same link record, all of whose patched records lie in
 // the part that needs no repair.
-bool plan_fits(FILE *in, RecordFormat format)
+bool plan_fits(const CopyPlan &plan, FILE *in, RecordFormat format)
 {
     FileIdentity now;
-    if (!copy_plan.valid || copy_plan.format != format || !file_identity(in, &now) ||
-        !same_identity(now, copy_plan.file))
+    if (!plan.valid || !file_identity(in, &now) || !same_identity(now, plan.file))
         return false;
     bool by_number = format != RecordFormat::ELF && !(options & OPT_WHOLE);
-    if (by_number && (link_record > 0) != (copy_plan.patched_count > 0))
+    if (by_number && (link_record > 0) != (plan.patched_count > 0))
         return false;
-    for (int i = 0; i < copy_plan.patched_count; i++) {
-        const PatchedRecord &r = copy_plan.patched[i];
-        if (r.offset + uint64_t(r.length) > copy_plan.clean_end)
+    for (int i = 0; i < plan.patched_count; i++) {
+        const PatchedRecord &r = plan.patched[i];
+        if (r.offset + uint64_t(r.length) > plan.clean_end)
             return false;
     }
     return true;
@@ -240,12 +240,12 @@ int32_t copy_as_bytes(CopyOut *out, uint64_t from, uint64_t count, const char *r
 
 // Reads the record of the plan from the file into line and patches it.
 // False when that cannot be done (the record-by-record copy then says why).
-bool read_and_patch(const PatchedRecord &r, uint8_t *line)
+bool read_and_patch(const RecordLoad &load, const PatchedRecord &r, uint8_t *line)
 {
     size_t n = size_t(r.length);
     return n <= RECORD_BUFFER_SIZE && seek_to(pair_in, r.offset) == 0 &&
            std::fread(line, 1, n, pair_in) == n &&
-           patch_record(copy_plan.format, line, r.length, r.base) == STATUS_OK;
+           patch_record(load.format, line, r.length, r.base, load.crc) == STATUS_OK;
 }
 
 // The part of a file that needs no repair, as bytes: the records that take
@@ -257,13 +257,14 @@ constexpr int32_t REC_NO_PLAN = -2;
 
 int32_t copy_clean_part(CopyOut *out, const char *record_path)
 {
-    static uint8_t lines[MAX_PATCHED_RECORDS][RECORD_BUFFER_SIZE];
-    for (int i = 0; i < copy_plan.patched_count; i++)
-        if (!read_and_patch(copy_plan.patched[i], lines[i]))
+    const CopyPlan &plan = out->load->plan;
+    uint8_t lines[MAX_PATCHED_RECORDS][RECORD_BUFFER_SIZE];
+    for (int i = 0; i < plan.patched_count; i++)
+        if (!read_and_patch(*out->load, plan.patched[i], lines[i]))
             return REC_NO_PLAN;
     uint64_t at = 0;
-    for (int i = 0; i < copy_plan.patched_count; i++) {
-        const PatchedRecord &r = copy_plan.patched[i];
+    for (int i = 0; i < plan.patched_count; i++) {
+        const PatchedRecord &r = plan.patched[i];
         if (int32_t rc = copy_as_bytes(out, at, r.offset - at, record_path); rc != STATUS_OK)
             return rc;
         size_t written = put_bytes(out, lines[i], size_t(r.length));
@@ -271,7 +272,7 @@ int32_t copy_clean_part(CopyOut *out, const char *record_path)
             return report_short(r.length, written);
         at = r.offset + uint64_t(r.length);
     }
-    return copy_as_bytes(out, at, copy_plan.clean_end - at, record_path);
+    return copy_as_bytes(out, at, plan.clean_end - at, record_path);
 }
 
 // An ELF file: every byte as it is but the two of the CRC, which the load
@@ -279,23 +280,25 @@ int32_t copy_clean_part(CopyOut *out, const char *record_path)
 // file must be the one the load planned for.
 int32_t copy_elf(CopyOut *out, const char *record_path)
 {
-    if (!plan_fits(pair_in, RecordFormat::ELF)) {
+    const CopyPlan &plan = out->load->plan;
+    uint16_t crc = out->load->crc;
+    if (!plan_fits(plan, pair_in, RecordFormat::ELF)) {
         std::printf("%s changed while it was read, Aborting\n", record_path);
         return ERR_READ_SHORT;
     }
     uint64_t at = 0;
-    for (int i = 0; i < copy_plan.patched_count; i++) {
-        const PatchedRecord &b = copy_plan.patched[i];
+    for (int i = 0; i < plan.patched_count; i++) {
+        const PatchedRecord &b = plan.patched[i];
         if (b.offset < at)
             continue;  // segments that share file bytes: the first address wins
         if (int32_t rc = copy_as_bytes(out, at, b.offset - at, record_path); rc != STATUS_OK)
             return rc;
-        uint8_t crc_byte = uint8_t(b.address == 0 ? loaded_crc >> 8 : loaded_crc);
+        uint8_t crc_byte = uint8_t(b.address == 0 ? crc >> 8 : crc);
         if (!put_byte(out, crc_byte))
             return report_short(1, 0);
         at = b.offset + 1;
     }
-    return copy_as_bytes(out, at, copy_plan.clean_end - at, record_path);
+    return copy_as_bytes(out, at, plan.clean_end - at, record_path);
 }
 
 // The copy itself: the part the load planned for as bytes, the rest (or
@@ -306,12 +309,12 @@ int32_t copy_file(CopyOut *out, const char *record_path, RecordFormat format)
         return copy_elf(out, record_path);
     uint64_t rest = 0;
     bool patching = (options & OPT_WHOLE) || link_record > 0;
-    if (plan_fits(pair_in, format)) {
+    if (plan_fits(out->load->plan, pair_in, format)) {
         int32_t rc = copy_clean_part(out, record_path);
         if (rc != REC_NO_PLAN) {
             if (rc != STATUS_OK)
                 return rc;
-            rest = copy_plan.clean_end;
+            rest = out->load->plan.clean_end;
             patching = false;
         }
     }
@@ -346,18 +349,17 @@ int32_t finish_copy(CopyOut *out, int32_t status, const char *new_path)
 
 }  // namespace
 
-int32_t copy_with_crc(const char *record_path, const char *new_path, RecordFormat format)
+int32_t copy_with_crc(const char *record_path, const char *new_path, const RecordLoad &load)
 {
     if (open_file_pair(record_path, new_path) != 0)
         return STATUS_FAILED;
-    CopyOut out = {pair_out, static_cast<uint8_t *>(std::malloc(OUT_LARGEST_PIECE)), OUT_FIRST_PIECE,
-                   0, false};
+    CopyOut out = {&load, pair_out, static_cast<uint8_t *>(std::malloc(OUT_LARGEST_PIECE)),
+                   OUT_FIRST_PIECE, 0, false};
     int32_t status = ERR_NO_MEMORY;
     if (out.bytes)
-        status = copy_file(&out, record_path, format);
+        status = copy_file(&out, record_path, load.format);
     else
         std::printf("Memory allocation problem\n");
-    copy_plan.valid = false;  // used once
     status = finish_copy(&out, status, new_path);
     std::free(out.bytes);
     return status;

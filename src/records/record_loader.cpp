@@ -50,18 +50,18 @@ void note_patched(PlanNotes *notes, uint64_t offset, int32_t length, uint32_t ba
 }
 
 // The plan of a load that has read file to its end with status.
-void make_plan(const PlanNotes &notes, RecordFormat format, FILE *file, int32_t status)
+void make_plan(const PlanNotes &notes, FILE *file, int32_t status, CopyPlan *plan)
 {
-    copy_plan = CopyPlan{};
-    copy_plan.format = format;
-    copy_plan.clean_end = notes.clean_end;
-    copy_plan.patched_count = notes.patched_count;
-    std::memcpy(copy_plan.patched, notes.patched, sizeof notes.patched);
-    copy_plan.valid = status == STATUS_OK && !notes.too_many && file_identity(file, &copy_plan.file);
+    *plan = CopyPlan{};
+    plan->clean_end = notes.clean_end;
+    plan->patched_count = notes.patched_count;
+    std::memcpy(plan->patched, notes.patched, sizeof notes.patched);
+    plan->valid = status == STATUS_OK && !notes.too_many && file_identity(file, &plan->file);
 }
 
 // One load of a record file.
 struct Load {
+    RecordLoad *found;   // what the load finds, for the copy and the words of a failure
     RecordFile reader;
     uint8_t *image;
     uint32_t capacity;
@@ -135,9 +135,10 @@ int32_t take_data_record(Load *load, uint64_t unit_start, int32_t n)
     }
     int32_t status = place_data(load);
     if (status != STATUS_OK) {
-        load_report.misfit = true;
-        load_report.misfit_low = s.address;
-        load_report.misfit_high = s.address + uint32_t(s.length - 1);
+        LoadReport &r = load->found->report;
+        r.misfit = true;
+        r.misfit_low = s.address;
+        r.misfit_high = s.address + uint32_t(s.length - 1);
     }
     return status;
 }
@@ -190,8 +191,8 @@ int32_t refuse_record(Load *load, int32_t rc, uint64_t unit_start)
         return ERR_RECORD_SUM;
     }
     uint64_t line = line_at(load->reader.file, unit_start);
-    load_report.damaged_line = line;
-    load_report.damage = rc;
+    load->found->report.damaged_line = line;
+    load->found->report.damage = rc;
     if (lost) {
         std::printf("Record count %u in line %llu, %d records read, Aborting\n",
                     unsigned(get_be16(record_buffer + 3)), static_cast<unsigned long long>(line),
@@ -246,16 +247,17 @@ int32_t check_crc_place(const Load &load)
 }
 
 // Both loaders: only the records differ.
-int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, uint32_t block,
-                         RecordFormat format)
+int32_t load_record_file(RecordLoad *found, const char *path, uint8_t *image, uint32_t capacity,
+                         uint32_t block, RecordFormat format)
 {
-    copy_plan = CopyPlan{};
-    load_report = LoadReport{};
-    load_report.capacity = capacity;
+    release_record_load(found);
+    found->format = format;
+    found->report.capacity = capacity;
     FILE *f;
     if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
         return rc;
     Load load = {};
+    load.found = found;
     load.image = image;
     load.capacity = capacity;
     load.whole = options & OPT_WHOLE;
@@ -272,7 +274,7 @@ int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, ui
     if (status == STATUS_OK)
         status = check_crc_place(load);
     record_file_stop(&load.reader);
-    make_plan(load.notes, format, f, status);
+    make_plan(load.notes, f, status, &found->plan);
     std::fclose(f);
 
     loaded_bytes = load.total;
@@ -282,17 +284,29 @@ int32_t load_record_file(const char *path, uint8_t *image, uint32_t capacity, ui
 
 }  // namespace
 
-int32_t load_records(void *, const char *path, uint8_t *image, uint32_t capacity, uint32_t block)
+int32_t load_records(RecordLoad *found, const char *path, uint8_t *image, uint32_t capacity,
+                     uint32_t block)
 {
-    return load_record_file(path, image, capacity, block, RecordFormat::S_RECORDS);
+    return load_record_file(found, path, image, capacity, block, RecordFormat::S_RECORDS);
 }
 
-int32_t load_hex_records(void *, const char *path, uint8_t *image, uint32_t capacity,
+int32_t load_hex_records(RecordLoad *found, const char *path, uint8_t *image, uint32_t capacity,
                          uint32_t block)
 {
-    return load_record_file(path, image, capacity, block, RecordFormat::INTEL_HEX);
+    return load_record_file(found, path, image, capacity, block, RecordFormat::INTEL_HEX);
 }
 
+void release_record_load(RecordLoad *load)
+{
+    release_elf_load(&load->elf);
+    *load = RecordLoad{};
+}
+
+namespace {
+
+// The lowest and highest address of the data records of a record file, read
+// to its end record or its end; damaged records and stray bytes are passed
+// over. False when the file holds no data.
 bool record_data_extent(const char *path, RecordFormat format, uint32_t *low, uint32_t *high)
 {
     *low = UINT32_MAX;
@@ -320,4 +334,12 @@ bool record_data_extent(const char *path, RecordFormat format, uint32_t *low, ui
     record_file_stop(&reader);
     std::fclose(f);
     return *low <= *high;
+}
+
+}  // namespace
+
+void finish_load_report(RecordLoad *found, const char *path)
+{
+    LoadReport &r = found->report;
+    r.has_data = record_data_extent(path, found->format, &r.data_low, &r.data_high);
 }

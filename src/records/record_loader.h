@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "records/record_load.h"
 #include "records/record_reader.h"
 
 // Places every data record at its address minus link_address, in file order,
@@ -10,23 +11,25 @@
 // each record from the link address to capacity). Bytes that are no record
 // are passed over; a damaged record of a known type fails the load with its
 // message. Sets link_record (the number of the last data record that starts
-// at the link address), loaded_bytes, copy_plan and load_report, and fills
-// the summary. Returns 0, ERR_IMAGE_FIT (capacity below 68, or a record below
-// the link address or beyond capacity), ERR_RECORD_SUM (a damaged record),
+// at the link address) and loaded_bytes, fills the summary, and leaves in
+// *found the file's format, the copy's plan and what it saw of a failure.
+// Returns 0, ERR_IMAGE_FIT (capacity below 68, or a record below the link
+// address or beyond capacity), ERR_RECORD_SUM (a damaged record),
 // ERR_CRC_NOT_IN_FILE (-w: no record holds the CRC's place), ERR_READ_SHORT
 // when reading failed, ERR_NO_MEMORY when the read block cannot be
 // allocated, or errno when the file cannot be opened.
-[[nodiscard]] int32_t load_records(void *findings, const char *path, uint8_t *image,
+[[nodiscard]] int32_t load_records(RecordLoad *found, const char *path, uint8_t *image,
                                    uint32_t capacity, uint32_t block);
 
 // The same for an Intel HEX file: data records go to base + address minus
 // link_address, and are numbered from 1 (the other record types take no
 // number); an end-of-file record ends the load.
-[[nodiscard]] int32_t load_hex_records(void *findings, const char *path, uint8_t *image,
+[[nodiscard]] int32_t load_hex_records(RecordLoad *found, const char *path, uint8_t *image,
                                        uint32_t capacity, uint32_t block);
 
-// The lowest and highest address of the data records of a record file, read
-// to its end record or its end; damaged records and stray bytes are passed
-// over. False when the file holds no data. For the words that explain a
-// failed load.
-bool record_data_extent(const char *path, RecordFormat format, uint32_t *low, uint32_t *high);
+// Completes the report of a run that failed on the record file at path:
+// where its data lies (the lowest and highest address of its data records,
+// read to the end record or the end; damaged records and stray bytes are
+// passed over), which a load that stopped early, or placed only the
+// module, did not see.
+void finish_load_report(RecordLoad *found, const char *path);

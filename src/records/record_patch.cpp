@@ -6,7 +6,7 @@
 #include "records/hex.h"
 #include "records/intel_hex.h"
 #include "records/record_reader.h"
-#include "state.h"
+#include "record_limits.h"
 #include "status.h"
 
 namespace {

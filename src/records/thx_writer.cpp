@@ -9,7 +9,7 @@
 #include "module_layout.h"
 #include "platform/output_file.h"
 #include "records/record_reader.h"
-#include "records/thd_bin.h"
+#include "module/thd_bin.h"
 #include "state.h"
 #include "status.h"
 

@@ -6,8 +6,9 @@
 # and only src/platform/ may test _WIN32: everything that differs between
 # operating systems lives there. Where a lower layer calls up (a record
 # loader, the info-file reader), the driver hands the function in.
-# Process-wide objects are declared in include/ alone (no `extern` below
-# it), and src/platform/ knows nothing of the run's state and options.
+# Process-wide objects are defined in include/state.h alone (no `extern`
+# below include/), a file includes state.h only to use them, and
+# src/platform/ knows nothing of the run's state and options.
 #
 #   cmake -DSOURCE_DIR=<tree> -P tests/layers/check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -19,6 +20,17 @@ set(above_module "records/|driver/")
 set(above_records "driver/")
 
 set(problems "")
+
+# The names state.h defines: a file that includes it must use one of them,
+# and one that needs only a constant includes the header that holds it.
+file(STRINGS ${SOURCE_DIR}/include/state.h state_lines REGEX "^inline ")
+set(state_names "")
+foreach(line ${state_lines})
+  if(line MATCHES "^inline [^(=;]*[ *&]([a-z_][a-z0-9_]*)[[(;= ]")
+    list(APPEND state_names ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+list(JOIN state_names "|" state_alternatives)
 
 # Notes the file when, outside the folder it may be in, a line of it
 # matches regex.
@@ -51,6 +63,13 @@ foreach(file ${files})
       string(APPEND problems "  ${file} includes ${header}\n")
     endif()
   endforeach()
+
+  if(NOT file MATCHES "^include/" AND includes MATCHES "\"state\\.h\"")
+    file(READ ${SOURCE_DIR}/${file} text)
+    if(NOT text MATCHES "[^A-Za-z0-9_](${state_alternatives})[^A-Za-z0-9_]")
+      string(APPEND problems "  ${file} includes state.h but uses none of its objects\n")
+    endif()
+  endif()
 
   forbid_outside(include/ "^[ \t]*extern[ \t]+[^\"]"
                  "declares a process-wide object outside include/")

@@ -32,7 +32,7 @@ protected:
         write_file(path, content);
         input_path = path.data();
         StdoutCapture out;
-        EXPECT_EQ(build_image({nullptr, nullptr, load_records}, read_info_file), expected);
+        EXPECT_EQ(build_test_image(&found), expected);
         return out.stop();
     }
 
@@ -129,7 +129,7 @@ TEST_F(ImageBuilder, FailuresBeforeTheLoad)
     std::string missing = dir.file("missing.bin");
     input_path = missing.data();
     StdoutCapture out;
-    EXPECT_EQ(build_image({nullptr, nullptr, load_records}, read_info_file), ENOENT);
+    EXPECT_EQ(build_test_image(&found), ENOENT);
     EXPECT_EQ(out.stop(), "Unable to open input file " + missing + "\n");
     EXPECT_EQ(module_image, nullptr);
 
@@ -183,7 +183,9 @@ protected:
         input_path = path.data();
         options |= OPT_IN_BIN;
         StdoutCapture out;
-        EXPECT_EQ(build_image({nullptr, nullptr, load_records}, read_info_file), expected);
+        int32_t status = build_test_image(&found);
+        EXPECT_EQ(status, expected);
+        end_test_run(status);
         return out.stop();
     }
 
@@ -313,7 +315,7 @@ TEST_F(BinStamping, RewriteFailureKeepsTheFile)
     input_path = path.data();
     options |= OPT_IN_BIN;
     LimitedCall full =
-        call_with_file_size_limit(8, [] { return build_image({nullptr, nullptr, load_records}, read_info_file); });
+        call_with_file_size_limit(8, [this] { return build_test_image(&found); });
     EXPECT_EQ(full.status, ERR_WRITE_SHORT);
     EXPECT_EQ(read_file(path), m);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),

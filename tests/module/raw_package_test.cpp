@@ -81,8 +81,10 @@ protected:
         block_bytes = static_cast<uint8_t *>(std::malloc(block));
         std::memset(block_bytes, 0xFF, block);
         StdoutCapture out;
-        EXPECT_EQ(package_raw(raw_name.c_str(), block_bytes, capacity, block, "info.txt", read_info_file),
-                  expected);
+        int32_t status = package_raw(raw_name.c_str(), block_bytes, capacity, block, "info.txt",
+                                     INFO_READER);
+        EXPECT_EQ(status, expected);
+        end_test_run(status);
         return out.stop();
     }
     std::string pack(const Bytes &raw, const Bytes &info, int32_t expected, uint32_t capacity = 0)
@@ -237,7 +239,7 @@ TEST_F(RawPackage, RefusedStampingLeavesTheRawFile)
     write_file("info.txt", "name=A\ntype=0x24\n");
     LimitedCall full = call_with_file_size_limit(8, [&] {
         std::vector<uint8_t> bytes(2048, 0xFF);
-        return package_raw(raw_name.c_str(), bytes.data(), 1028, 2048, "info.txt", read_info_file);
+        return package_raw(raw_name.c_str(), bytes.data(), 1028, 2048, "info.txt", INFO_READER);
     });
     EXPECT_EQ(full.status, ERR_WRITE_SHORT);
     EXPECT_EQ(read_file(raw_name), raw);
@@ -250,7 +252,7 @@ TEST_F(RawPackage, InfoFileAndOpenFailures)
     write_file("data.raw", "");
     StdoutCapture out;
     uint8_t small[400];
-    EXPECT_EQ(package_raw("data.raw", small, 80, sizeof small, nullptr, read_info_file), ENOENT);
+    EXPECT_EQ(package_raw("data.raw", small, 80, sizeof small, nullptr, INFO_READER), ENOENT);
     EXPECT_EQ(out.stop(), "");
 }
 

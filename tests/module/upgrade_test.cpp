@@ -163,7 +163,9 @@ TEST_F(Upgrade, BuildImageChecksTheConvertedModule)
     input_path = path.data();
     options = OPT_IN_BIN | OPT_UPGRADE;
     StdoutCapture out;
-    ASSERT_EQ(build_image({nullptr, nullptr, load_records}, read_info_file), STATUS_OK);
+    uint16_t loaded_crc = 0;
+    RecordLoad found = {};
+    ASSERT_EQ(build_test_image(&found, &loaded_crc), STATUS_OK);
     // The summary line shows the module as loaded; no CRC difference follows.
     EXPECT_EQ(out.stop(), "          CRC E954 Size 40 Type 00 Version 4344\n");
     EXPECT_EQ(loaded_crc, 0xE954);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/scratch_files.h"
 #include "status.h"
 #include "test_support.h"
 
@@ -40,9 +41,11 @@ TEST(OutputFile, NamesThatAreTakenAreSteppedOverNotWrittenThrough)
     write_file(longest, "old");
 
     OutputFile out;
+    int step = 0;
+    auto commit = commit_staged_files;
     ASSERT_EQ(output_open(&out, target.c_str()), STATUS_OK);
     unsigned next = counter_of(out.temp) + 1;
-    output_discard(&out);
+    EXPECT_EQ(output_finish(&out, false), ERR_WRITE_SHORT);
     EXPECT_FALSE(file_exists(out.temp));
 
     // The next names are taken: links to another file, and a directory.
@@ -52,7 +55,9 @@ TEST(OutputFile, NamesThatAreTakenAreSteppedOverNotWrittenThrough)
     ASSERT_EQ(output_open(&out, target.c_str()), STATUS_OK);
     EXPECT_EQ(std::string(out.temp), temp_name(dir, next + 4));
     ASSERT_EQ(std::fwrite("new", 1, 3, out.stream), 3u);
-    ASSERT_EQ(output_commit(&out), STATUS_OK);
+    ASSERT_EQ(output_finish(&out, true), STATUS_OK);
+    EXPECT_EQ(read_file(target), "old");  // until the run commits
+    ASSERT_TRUE(commit(&step));
 
     EXPECT_EQ(read_file(target), "new");
     EXPECT_EQ(read_file(victim), "victim");
@@ -61,7 +66,8 @@ TEST(OutputFile, NamesThatAreTakenAreSteppedOverNotWrittenThrough)
     EXPECT_EQ(st.st_mode & 07777, 0640u);  // the permission bits stay
 
     ASSERT_EQ(output_open(&out, longest.c_str()), STATUS_OK);
-    ASSERT_EQ(output_commit(&out), STATUS_OK);
+    ASSERT_EQ(output_finish(&out, true), STATUS_OK);
+    ASSERT_TRUE(commit(&step));
     EXPECT_EQ(read_file(longest), "");
 }
 
@@ -74,7 +80,9 @@ TEST(OutputFile, ALinkAtTheTargetIsReplaced)
     OutputFile out;
     ASSERT_EQ(output_open(&out, target.c_str()), STATUS_OK);
     ASSERT_EQ(std::fwrite("new", 1, 3, out.stream), 3u);
-    ASSERT_EQ(output_commit(&out), STATUS_OK);
+    ASSERT_EQ(output_finish(&out, true), STATUS_OK);
+    int step = 0;
+    ASSERT_TRUE(commit_staged_files(&step));
     EXPECT_FALSE(std::filesystem::is_symlink(target));
     EXPECT_EQ(read_file(target), "new");
     EXPECT_EQ(read_file(victim), "victim");

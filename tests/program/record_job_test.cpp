@@ -145,8 +145,8 @@ TEST_F(RecordJob, R9500InputIsOnlyLoadedAndSummarised)
                          "Output modu.bin\n"
                          " & modu.thd0 unlink modu.bak\n"
                          "Exit code 0 Error 0000\n");
-    // Command 3 still removes the bak file; nothing is copied or written.
-    EXPECT_FALSE(file_exists(dir.file("modu.bak")));
+    // Nothing is copied, written or removed.
+    EXPECT_EQ(file("modu.bak"), "old");
     EXPECT_EQ(file("modu.abs"), sample);
     for (const char *name : {"modu.new", "modu.bin", "modu.thd", "modu.thx"})
         EXPECT_FALSE(file_exists(dir.file(name))) << name;
@@ -163,9 +163,10 @@ TEST_F(RecordJob, ALinkRecordThatIsATRecordLeavesTheInputInPlace)
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out.substr(r.out.find('\n') + 1),
               "Writing 255 bytes, actually 34900 written, Aborting\n"
-              "Error 8002, errno 0 in batchfile command 4\n");  // the bak file was removed
+              "Error 8002, errno 0 in batchfile command 4\n");
     EXPECT_EQ(file("modu.abs"), t_records);
-    EXPECT_FALSE(file_exists(dir.file("modu.bak")));
+    EXPECT_EQ(file("modu.bak"), sample);  // the first run's, kept by the failed one
+    EXPECT_EQ(files_in(dir.path()).size(), 3u);  // abs, bak, thx: no modu.new left
 }
 
 TEST_F(RecordJob, RecordSizesBeyondTheCountByteAreRefused)

@@ -25,6 +25,7 @@ protected:
         EXPECT_EQ(write_hex_file(dir.file("out.thx").c_str(), reinterpret_cast<uint8_t *>(m.data()),
                                  uint32_t(m.size())),
                   STATUS_OK);
+        commit_test_files();
         return read_file(dir.file("out.hex"));
     }
 };
@@ -62,7 +63,7 @@ TEST_F(HexWriter, ItLoadsBackAsTheModule)
         link_address = link;
         write_file(dir.file("in.hex"), written(module));
         std::vector<uint8_t> image(module.size() + 32, 0xFF);
-        ASSERT_EQ(load_hex_records(nullptr, dir.file("in.hex").c_str(), image.data(), uint32_t(module.size()),
+        ASSERT_EQ(load_hex_records(&found, dir.file("in.hex").c_str(), image.data(), uint32_t(module.size()),
                                    uint32_t(image.size())),
                   STATUS_OK);
         EXPECT_EQ(Bytes(image.begin(), image.begin() + module.size()), module) << link;

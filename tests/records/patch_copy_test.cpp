@@ -53,14 +53,14 @@ protected:
     {
         std::vector<uint8_t> image(text.size() + 1100, 0xFF);
         auto load = format == RecordFormat::INTEL_HEX ? load_hex_records : load_records;
-        EXPECT_EQ(load(nullptr, dir.file("in.abs").c_str(), image.data(), uint32_t(image.size() - 32),
+        EXPECT_EQ(load(&found, dir.file("in.abs").c_str(), image.data(), uint32_t(image.size() - 32),
                        uint32_t(image.size())),
                   0);
         if (!with_plan)
-            copy_plan.valid = false;
-        loaded_crc = 0xF7C2;  // as command 2 sets it for the whole module
+            found.plan.valid = false;
+        found.crc = 0xF7C2;  // the CRC of the whole module, as command 2 finds it
         StdoutCapture capture;
-        int32_t rc = copy_with_crc(dir.file("in.abs").c_str(), dir.file("in.new").c_str(), format);
+        int32_t rc = copy_with_crc(dir.file("in.abs").c_str(), dir.file("in.new").c_str(), found);
         out = capture.stop();
         return rc;
     }
@@ -163,10 +163,10 @@ TEST_F(PatchCopy, FilesThatCannotBeOpened)
 {
     StdoutCapture capture;
     std::string missing = dir.file("missing.abs");
-    EXPECT_EQ(copy_with_crc(missing.c_str(), dir.file("in.new").c_str()), 1);
+    EXPECT_EQ(copy_with_crc(missing.c_str(), dir.file("in.new").c_str(), found), 1);
     write_file(dir.file("in.abs"), link_line());
     std::string nowhere = dir.file("no/such/dir/in.new");
-    EXPECT_EQ(copy_with_crc(dir.file("in.abs").c_str(), nowhere.c_str()), 1);
+    EXPECT_EQ(copy_with_crc(dir.file("in.abs").c_str(), nowhere.c_str(), found), 1);
     EXPECT_EQ(capture.stop(), "Unable to open input file " + missing + "\nUnable to open output file " +
                                   nowhere + "\n");
     EXPECT_EQ(open_flags, 0u);
@@ -176,7 +176,7 @@ TEST_F(PatchCopy, ACopyThatDidNotReachTheDiskFails)
 {
     // The new file may not grow at all: every write to it fails.
     std::string in = dir.file("in.abs"), out = dir.file("in.new");
-    auto copy = [&] { return copy_with_crc(in.c_str(), out.c_str()); };
+    auto copy = [&] { return copy_with_crc(in.c_str(), out.c_str(), found); };
     // Small enough to sit in the stream buffer: the flush finds the error.
     write_file(in, link_line() + "\n");
     LimitedCall small = call_with_file_size_limit(0, copy);
@@ -202,7 +202,7 @@ TEST_F(PatchCopy, ThePlantedNewNameIsReplacedNotWrittenThrough)
     write_file(victim, "keep me");
     std::filesystem::create_symlink(victim, out);
     StdoutCapture capture;
-    EXPECT_EQ(copy_with_crc(in.c_str(), out.c_str()), STATUS_OK);
+    EXPECT_EQ(copy_with_crc(in.c_str(), out.c_str(), found), STATUS_OK);
     EXPECT_EQ(capture.stop(), "");
     EXPECT_EQ(read_file(victim), "keep me");
     EXPECT_FALSE(std::filesystem::is_symlink(out));
@@ -211,7 +211,7 @@ TEST_F(PatchCopy, ThePlantedNewNameIsReplacedNotWrittenThrough)
     // A device or a directory at that name is not removed: the copy fails.
     if (file_exists("/dev/full")) {
         StdoutCapture capture2;
-        EXPECT_EQ(copy_with_crc(in.c_str(), "/dev/full"), 1);
+        EXPECT_EQ(copy_with_crc(in.c_str(), "/dev/full", found), 1);
         EXPECT_EQ(capture2.stop(), "Unable to open output file /dev/full\n");
         EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
     }

@@ -23,7 +23,7 @@ protected:
     {
         write_file(dir.file("in.abs"), content);
         block = std::vector<uint8_t>(capacity + 32, 0xFF);
-        return load_records(nullptr, dir.file("in.abs").c_str(), block.data(), capacity,
+        return load_records(&found, dir.file("in.abs").c_str(), block.data(), capacity,
                             uint32_t(block.size()));
     }
 
@@ -31,7 +31,7 @@ protected:
     {
         write_file(dir.file("in.hex"), content);
         block = std::vector<uint8_t>(capacity + 32, 0xFF);
-        return load_hex_records(nullptr, dir.file("in.hex").c_str(), block.data(), capacity,
+        return load_hex_records(&found, dir.file("in.hex").c_str(), block.data(), capacity,
                                 uint32_t(block.size()));
     }
 
@@ -174,9 +174,9 @@ TEST_F(RecordLoader, TheSummaryIsFilledFromTheModule)
 TEST_F(RecordLoader, FilesThatCannotBeRead)
 {
     block = std::vector<uint8_t>(1060, 0xFF);
-    EXPECT_EQ(load_records(nullptr, dir.file("missing.abs").c_str(), block.data(), 1028, 1060), ENOENT);
+    EXPECT_EQ(load_records(&found, dir.file("missing.abs").c_str(), block.data(), 1028, 1060), ENOENT);
     // A directory opens but cannot be read: not a silent partial load.
-    EXPECT_EQ(load_records(nullptr, dir.path().c_str(), block.data(), 1028, 1060), ERR_READ_SHORT);
+    EXPECT_EQ(load_records(&found, dir.path().c_str(), block.data(), 1028, 1060), ERR_READ_SHORT);
 }
 
 TEST_F(RecordLoader, IntelHexRecordsGoToBasePlusAddress)

@@ -26,6 +26,7 @@ protected:
         block.resize(module.size() + 32, 0xFF);
         StdoutCapture capture;
         int32_t rc = write_thx_file(dir.file("out.thx").c_str(), block.data(), uint32_t(block.size()));
+        commit_test_files();
         out = capture.stop();
         return rc;
     }
@@ -141,7 +142,7 @@ TEST_F(ThxWriter, LoadsBackIntoTheSameImage)
         Bytes module = test_module(1000);
         ASSERT_EQ(write(module), 0);
         std::vector<uint8_t> image(1060, 0xFF);
-        ASSERT_EQ(load_records(nullptr, dir.file("out.thx").c_str(), image.data(), 1028, 1060), 0) << link;
+        ASSERT_EQ(load_records(&found, dir.file("out.thx").c_str(), image.data(), 1028, 1060), 0) << link;
         EXPECT_EQ(Bytes(image.begin(), image.begin() + 1001), module + "\xFF");
         EXPECT_EQ(loaded_bytes, 1000u);
         EXPECT_EQ(link_record, 1);

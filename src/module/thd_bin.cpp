@@ -1,5 +1,5 @@
 // The thd summary file and the bin module file.
-#include "records/thd_bin.h"
+#include "module/thd_bin.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // The thd record and the thd and bin files.
-#include "records/thd_bin.h"
+#include "module/thd_bin.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +63,7 @@ TEST_F(ThdBin, FilesTakeTheirOwnExtension)
     std::string out = dir.file("modu.thx");
     ASSERT_EQ(write_thd_file(out.c_str(), img.data(), 2528), STATUS_OK);
     ASSERT_EQ(write_bin_file(out.c_str(), img.data(), 2528), STATUS_OK);
+    commit_test_files();
     EXPECT_EQ(read_file(dir.file("modu.thd")).size(), 20u);
     EXPECT_EQ(read_file(dir.file("modu.bin")), Bytes(reinterpret_cast<char *>(img.data()), 2500));
     EXPECT_FALSE(file_exists(dir.file("modu.thx")));

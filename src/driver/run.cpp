@@ -1,0 +1,202 @@
+// A run of the tool: the argument loop, the commands, and the end of the run.
+#include "driver/run.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "driver/commands.h"
+#include "driver/file_types.h"
+#include "driver/help.h"
+#include "driver/hints.h"
+#include "driver/info_file.h"
+#include "driver/option_parser.h"
+#include "module/crc16.h"
+#include "options.h"
+#include "platform/backup.h"
+#include "platform/durability.h"
+#include "platform/run_lock.h"
+#include "platform/scratch_files.h"
+#include "records/hex.h"
+#include "records/record_loader.h"
+#include "state.h"
+#include "status.h"
+
+namespace {
+
+// An argument that is a whole word of its own rather than an option.
+enum class Request { NONE, HELP, VERSION };
+
+// -k among the options holds from the start, so that an option before it
+// that would write (a CFG line of an info file read with -g) is refused.
+bool check_requested(int argc, const char *const *argv)
+{
+    for (int i = 1; i < argc && argv[i][0] == '-'; i++)
+        if (option_letter(argv[i]) == 'K')
+            return true;
+    return false;
+}
+
+// The argument loop: options in order until one fails or an argument does
+// not begin with '-'. Returns the last option's status, -1 when no option
+// came; the run learns the argument whose option failed and the one that
+// ended the options. --help and --version end the loop and set *request.
+int32_t read_arguments(int argc, const char *const *argv, Run *run, Request *request)
+{
+    if (check_requested(argc, argv))
+        options |= OPT_CHECK;
+    int32_t status = -1;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "--version")) {
+            *request = arg[2] == 'h' ? Request::HELP : Request::VERSION;
+            return STATUS_OK;
+        }
+        if (arg[0] != '-') {
+            run->stray_argument = arg;
+            break;
+        }
+        status = set_option(option_letter(arg), option_value(arg));
+        if (status != 0) {
+            run->failed_option = arg;
+            break;
+        }
+    }
+    return status;
+}
+
+// The default output of bin and thx input (none under -k, which writes
+// nothing), and the extensions appended to the module path.
+void complete_paths()
+{
+    if ((options & (OPT_IN_BIN | OPT_IN_THX)) && !(options & (OPT_IN_R9500 | OPT_CHECK)) &&
+        !(options & OPT_OUT_MODULE))
+        options |= OPT_OUT_THX;
+    if (input_path)
+        std::snprintf(input_path + std::strlen(input_path), 5, ".%s", input_ext);
+    if (output_path)
+        std::snprintf(output_path + std::strlen(output_path), 5, ".%s", output_ext);
+}
+
+// -k writes nothing: an option or an input that would write is refused
+// before anything is read.
+int32_t check_writes_nothing()
+{
+    bool writes = (options & (OPT_OUT_MODULE | OPT_OUT_THD | OPT_IN_RAW | OPT_UPGRADE |
+                              OPT_IN_R9500)) ||
+                  serial_mode != SERIAL_NONE || configuration[0] != 0;
+    if (!(options & OPT_CHECK) || !writes)
+        return STATUS_OK;
+    return refuse_under_check();
+}
+
+// After the options: their error, a missing -m, an option -k refuses, or
+// the commands.
+int32_t run_after_options(Run *run, int32_t status)
+{
+    if (status != 0) {
+        if (verbose())
+            std::printf("Options error %04X\n", unsigned(status));
+        return status;
+    }
+    if (!(options & OPT_MODULE))
+        return ERR_NO_MODULE;
+    if (int32_t rc = check_writes_nothing(); rc != STATUS_OK) {
+        if (verbose())
+            std::printf("Options error %04X\n", unsigned(rc));
+        return rc;
+    }
+    return run_commands(run);
+}
+
+int print_request(Request request)
+{
+    if (request == Request::HELP)
+        print_usage();
+    else
+        print_version();
+    return 0;
+}
+
+// -c prints the CRC of the file -m names and ends the run with its status.
+// What the options staged (a CFG line's generic.tmp) goes into place when
+// it succeeds.
+int32_t file_crc_run()
+{
+    int32_t status = print_file_crc(input_path);
+    int step = 0;
+    const char *failed = nullptr;
+    if (status == STATUS_OK && (finish_cfg_file() != STATUS_OK || !commit_staged_files(&step) ||
+                                sync_changed_directories(&failed) != 0))
+        status = ERR_CFG_FILE;
+    return status;
+}
+
+// A load of record text that failed did not see where all the file's
+// data lies: the words that explain the failure need it.
+void complete_report(Run *run)
+{
+    RecordFormat format = input_type().format;
+    if (run->failed_command != 2 || (options & OPT_IN_R9500) ||
+        (format != RecordFormat::S_RECORDS && format != RecordFormat::INTEL_HEX))
+        return;
+    run->load.format = format;
+    finish_load_report(&run->load, input_path);
+}
+
+// What every run leaves behind it: no scratch file of a failed run, no
+// lock, and the memory of its load.
+void end_run(Run *run)
+{
+    discard_scratch_files();
+    release_run_locks();
+    finish_backup_release(false);
+    release_record_load(&run->load);
+}
+
+}  // namespace
+
+int run_tool(int argc, const char *const *argv)
+{
+    Run run = {};
+    run.status = -1;
+    if (argc >= 2) {
+        Request request = Request::NONE;
+        run.status = read_arguments(argc, argv, &run, &request);
+        if (request != Request::NONE) {
+            end_run(&run);
+            return print_request(request);
+        }
+        if (options & OPT_FILE_CRC) {
+            int32_t crc_status = file_crc_run();
+            end_run(&run);
+            return crc_status;
+        }
+        complete_paths();
+        run.status = run_after_options(&run, run.status);
+    }
+    discard_scratch_files();
+    release_run_locks();
+    if (run.status != 0 && (options & OPT_HELP))
+        print_help();
+    if (verbose())
+        std::printf("Exit code %d Error %04X\n", run.status != 0 ? 1 : 0, unsigned(run.status));
+    if (run.status != 0) {
+        std::fflush(stdout);  // the messages first, then what they mean
+        complete_report(&run);
+        explain_failure(run);
+    }
+    free_image();
+    end_run(&run);
+    return run.status != 0 ? 1 : 0;
+}
+
+void init_state()
+{
+    reset_shared_state();
+    discard_scratch_files();
+    release_run_locks();
+    forget_changed_directories();
+    finish_backup_release(false);
+    reset_hex_decoder();
+}
