@@ -33,7 +33,7 @@ struct Entry {
 const std::vector<std::pair<std::string, Entry>> &jobs()
 {
     static const std::vector<std::pair<std::string, Entry>> table = {
-        {"set_crc", {KILLS | SIGNALS | NO_HARD_LINKS | WRITE_FAULTS, [] {
+        {"set_crc", {KILLS | SIGNALS | NO_HARD_LINKS | WRITE_FAULTS | IO_ERRORS, [] {
              return FaultJob{"", {{"modu.abs", example("modu.abs")}}, {"-m=modu", "-l=8000"},
                              "modu.abs", {"modu.bak"}, {}, {}};
          }}},
@@ -46,7 +46,8 @@ const std::vector<std::pair<std::string, Entry>> &jobs()
              return FaultJob{"", {{"modu.abs", example("modu.abs")}, {"modu.bin", "an old bin file"}},
                              {"-m=modu", "-l=8000", "-o=bin"}, "modu.bin", {"modu.bak"}, {}, {}};
          }}},
-        {"abs_with_bin_thx_thd", {SIGNALS | PLANTED, [] {
+        // In place, and three outputs: every file or none.
+        {"abs_with_bin_thx_thd", {KILLS | SIGNALS | WRITE_FAULTS | IO_ERRORS | PLANTED, [] {
              return FaultJob{"", {{"modu.abs", example("modu.abs")}},
                              {"-m=modu", "-l=8000", "-o=bin", "-o=thx", "-d", "-v"}, "modu.abs",
                              {"modu.bak"}, {},
@@ -58,12 +59,12 @@ const std::vector<std::pair<std::string, Entry>> &jobs()
              return FaultJob{"", {{"modu.abs", s_file(test_module(24000), 0x8000, '3', 32)}},
                              {"-m=modu", "-l=8000"}, "modu.abs", {"modu.bak"}, {}, {}};
          }}},
-        {"stamp_bin", {KILLS | WRITE_FAULTS | PLANTED, [] {
+        {"stamp_bin", {KILLS | WRITE_FAULTS | IO_ERRORS | PLANTED, [] {
              return FaultJob{"", {{"modu.bin", bin_module(snbr(41) + terminator + Bytes(200, '\0'))}},
                              {"-m=modu", "-i=bin", "-s=+", "-x=TYPE1", "-d"}, "modu.bin", {}, {},
                              {"modu.thx", "modu.thd", TEMPORARY}};
          }}},
-        {"stamp_raw", {KILLS | WRITE_FAULTS | PLANTED, [] {
+        {"stamp_raw", {KILLS | WRITE_FAULTS | IO_ERRORS | PLANTED, [] {
              return FaultJob{"",
                              {{"data.raw", snbr(7) + terminator + Bytes(300, '\x33')}, {"info.txt", RAW_INFO}},
                              {"-m=data", "-i=raw", "-f=info.txt", "-o=bin", "-d"}, "data.raw",
@@ -85,7 +86,7 @@ const std::vector<std::pair<std::string, Entry>> &jobs()
              return FaultJob{"", {{"modu.hex", ihex_file(example("modu.bin"), 0x8000, 32)}},
                              {"-m=modu", "-i=hex", "-l=8000"}, "modu.hex", {"modu.bak"}, {}, {}};
          }}},
-        {"intel_hex_in_place", {KILLS, [] {
+        {"intel_hex_in_place", {KILLS | WRITE_FAULTS | IO_ERRORS, [] {
              // Patched in place, then replaced by the tool's own Intel HEX output.
              Bytes text = ihex_file(example("modu.bin"), 0x8000, 32);
              Bytes patched = made_by_tool({{"modu.hex", text}}, {"-m=modu", "-i=hex", "-l=8000"}, "modu.hex");
@@ -103,7 +104,7 @@ const std::vector<std::pair<std::string, Entry>> &jobs()
                               {"modu.bak", "old bak"}},
                              {"-m=modu", "-i=hex", "-l=8000", "-o=hex"}, "modu.hex", {"modu.bak"}, {}, {}};
          }}},
-        {"set_crc_elf", {KILLS | SIGNALS | NO_HARD_LINKS | WRITE_FAULTS, [] {
+        {"set_crc_elf", {KILLS | SIGNALS | NO_HARD_LINKS | WRITE_FAULTS | IO_ERRORS, [] {
              return FaultJob{"", {{"modu.elf", read_file(ELF_FIXTURES + "/cortex_m.elf")}},
                              {"-m=modu", "-i=elf", "-l=8008000"}, "modu.elf", {"modu.bak"}, {}, {}};
          }}},

@@ -18,6 +18,7 @@ enum : unsigned {
     NO_HARD_LINKS = 0x4, // SIGKILL at every watched call, link() failing
     WRITE_FAULTS = 0x8,  // a file-size limit near every boundary and at a stride
     PLANTED = 0x10,      // links at every name the run creates or replaces
+    IO_ERRORS = 0x20,    // ENOSPC and EIO at every write and fsync
 };
 
 // Stands in the planted names for the temporary names of the run itself.
