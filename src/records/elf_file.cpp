@@ -305,7 +305,8 @@ int32_t open_elf(const char *path, ElfFile *elf, FileIdentity *id)
 
 int32_t size_elf(RecordLoad *found, const char *path, uint64_t file_size, uint32_t *capacity)
 {
-    release_record_load(found);
+    release_elf_load(&found->elf);
+    *found = RecordLoad{};
     found->format = RecordFormat::ELF;
     ElfLoad *load = &found->elf;
     CopyPlan *plan = &found->plan;
