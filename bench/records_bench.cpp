@@ -187,7 +187,7 @@ static void copy_s3_file(benchmark::State &state)
     init_state();
     link_record = 1;
     RecordLoad found = {};
-    found.crc = 0x3DBB;
+    found.crcs[0] = 0x3DBB;
     for (auto _ : state) {
         if (copy_with_crc(dir.file("modu.abs").c_str(), dir.file("modu.new").c_str(), found) != 0)
             state.SkipWithError("copy_with_crc failed");

@@ -1,5 +1,6 @@
 // ELF files: the loader on a whole file, with a link address taken from the
 // input, then the in-place copy of what it found.
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -8,6 +9,8 @@
 #include "module/image_builder.h"
 #include "options.h"
 #include "records/elf_file.h"
+#include "records/module_load.h"
+#include "records/module_search.h"
 #include "records/patch_copy.h"
 #include "records/record_loader.h"
 #include "driver/run.h"
@@ -27,13 +30,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size -= 4;
 
     fuzz_write("in.elf", data, size);
+    // The ELF file's segments, then the module at the link address.
     RecordLoad load = {};
     uint32_t capacity = 0;
-    if (size_elf(&load, "in.elf", size, &capacity) == STATUS_OK) {
+    bool loaded = load_elf_file(&load, "in.elf") == STATUS_OK;
+    // Every module it holds, as a run without -l looks for them.
+    if (loaded) {
+        FILE *f = std::fopen("in.elf", "rb");
+        int count = 0;
+        if (f && find_modules(load.extents, f, load.modules, MAX_MODULES, &count))
+            load.module_count = count < MAX_MODULES ? count : MAX_MODULES;
+        if (f)
+            std::fclose(f);
+    }
+    load.module_count = 1;
+    load.modules[0] = link_address;
+    if (loaded && size_module(&load, "in.elf", size, &capacity) == STATUS_OK) {
         uint32_t block = (capacity / 16 + 2) * 16;
         std::vector<uint8_t> img(block, 0xFF);
-        if (load_elf(&load, "in.elf", img.data(), capacity, block) == STATUS_OK) {
-            load.crc = 0x1234;
+        if (load_module(&load, "in.elf", img.data(), capacity, block) == STATUS_OK) {
+            load.crcs[0] = 0x1234;
             (void)copy_with_crc("in.elf", "in.new", load);
         }
     }

@@ -28,7 +28,7 @@ int32_t load_and_copy(size_t size, RecordFormat format, uint16_t crc, bool with_
         return -1;
     if (!with_plan)
         found.plan.valid = false;
-    found.crc = crc;
+    found.crcs[0] = crc;
     return copy_with_crc("in.abs", "in.new", found);
 }
 

@@ -8,6 +8,7 @@
 #include "fuzz_support.h"
 #include "module/image_builder.h"
 #include "records/intel_hex.h"
+#include "records/module_search.h"
 #include "records/record_loader.h"
 #include "records/record_reader.h"
 #include "driver/run.h"
@@ -41,6 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)load_records(&found, "in.abs", img.data(), capacity, block);
     std::vector<uint8_t> hex_img(block, 0xFF);
     (void)load_hex_records(&found, "in.abs", hex_img.data(), capacity, block);
+    // Read whole, as -w reads it, and the modules found in it.
+    for (RecordFormat format : {RecordFormat::S_RECORDS, RecordFormat::INTEL_HEX}) {
+        if (load_record_extents(&found, "in.abs", format) != STATUS_OK)
+            continue;
+        uint64_t modules[MAX_MODULES];
+        int count = 0;
+        (void)find_modules(found.extents, nullptr, modules, MAX_MODULES, &count);
+    }
+    release_record_load(&found);
     init_state();
     return 0;
 }

@@ -3,4 +3,5 @@
 #pragma once
 
 constexpr int PATH_TEXT_MAX = 259;                   // longest -m, -f or name text
-constexpr int PATH_BUFFER_SIZE = PATH_TEXT_MAX + 5;  // + ".ext" + terminator
+constexpr int TYPE_NAME_MAX = 4;                     // longest file type: "srec"
+constexpr int PATH_BUFFER_SIZE = PATH_TEXT_MAX + TYPE_NAME_MAX + 2;  // + ".ext" + terminator

@@ -22,15 +22,15 @@
 #include "summary.h"
 
 constexpr int CONFIGURATION_SIZE = 12;  // -x text and its terminator
-constexpr int MAX_LINK_TEXTS = 16;      // -l options whose text is kept
+constexpr int MAX_LINK_TEXTS = 64;      // -l options whose text is kept: one run's modules
 
 // ---- Settings. Written by the options and the info files while they are
 // read, only read afterwards; the serial-number stamping stores the number
 // it stamped, and the CFG lines open generic.tmp's successor.
 
 inline uint32_t options;                            // OPT_* bits; 0
-inline char input_ext[4];                           // input type and extension; "abs"
-inline char output_ext[4];                          // output type and extension; "thx"
+inline char input_ext[TYPE_NAME_MAX + 1];           // input type and extension; "abs"
+inline char output_ext[TYPE_NAME_MAX + 1];          // output type and extension; "thx"
 inline char *input_path;                            // -m value + ".ext", or none
 inline char *output_path;                           // -m value + ".ext", or none
 inline char input_path_buffer[PATH_BUFFER_SIZE];    // storage of input_path
@@ -39,7 +39,7 @@ inline char *info_file_name;                        // -f value, or none
 inline char info_file_buffer[PATH_TEXT_MAX + 1];    // storage of info_file_name
 inline uint32_t link_address;                       // -l: address of the module's first byte; 0
 inline uint64_t link_address_wide;                  // -l with up to 16 digits, for ELF64 files; 0
-inline const char *link_texts[MAX_LINK_TEXTS];      // each -l value as given (the first 16)
+inline const char *link_texts[MAX_LINK_TEXTS];      // each -l value as given (the first 64)
 inline int link_count;                              // -l options given
 inline int32_t record_size;                         // -t: data bytes per T3 record; DEFAULT_RECORD_SIZE
 inline int32_t serial_mode;                         // -s: what to do with "SNBR"; SERIAL_NONE

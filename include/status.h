@@ -22,11 +22,13 @@ constexpr int32_t ERR_RECORD_SUM = 0x800E;    // a record's checksum is wrong, o
 constexpr int32_t ERR_ELF_FILE = 0x800F;      // the ELF input is no ELF file or is damaged
 constexpr int32_t ERR_CRC_WRONG = 0x8010;     // -k: the stored CRC is wrong or unset
 constexpr int32_t ERR_CRC_NOT_IN_FILE = 0x8011; // no byte of the file holds the CRC's place
+constexpr int32_t ERR_MODULE_NOT_FOUND = 0x8012; // no module found, or more than a run takes
 constexpr int32_t ERR_NO_MODULE = 0x8801;     // no -m option
 constexpr int32_t ERR_INPUT_TYPE = 0x8802;    // -i type not recognised
 constexpr int32_t ERR_OUTPUT_TYPE = 0x8803;   // -o type not recognised
 constexpr int32_t ERR_TYPE_LETTER = 0x8804;   // type option with a letter other than I, O
 constexpr int32_t ERR_CHECK_WRITES = 0x8805;  // -k with an option or input that writes
+constexpr int32_t ERR_SEVERAL_MODULES = 0x8806; // an output of one module in a run of several
 
 // Module check: 0x8C00 with one bit per failed rule.
 constexpr int32_t ERR_MODULE_CHECK = 0x8C00;

@@ -22,7 +22,7 @@ inline const InfoFileReader INFO_READER = {nullptr, [](void *, const char *path)
 
 // Command 2 as the driver runs it for S-record, module and raw input; the
 // load's findings go to *load.
-inline int32_t build_test_image(RecordLoad *load, uint16_t *loaded_crc = nullptr)
+inline int32_t build_test_image(RecordLoad *load, BuiltModule *built = nullptr)
 {
     RecordFileLoader loader = {load, nullptr,
                            [](void *found, const char *path, uint8_t *image, uint32_t capacity,
@@ -30,8 +30,8 @@ inline int32_t build_test_image(RecordLoad *load, uint16_t *loaded_crc = nullptr
                                return load_records(static_cast<RecordLoad *>(found), path, image,
                                                    capacity, block);
                            }};
-    uint16_t crc = 0;
-    return build_image(loader, INFO_READER, loaded_crc ? loaded_crc : &crc);
+    BuiltModule mine = {};
+    return build_image(loader, INFO_READER, built ? built : &mine);
 }
 
 // Starts every test from the state a run starts with, gives it a fresh

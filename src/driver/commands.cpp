@@ -7,6 +7,7 @@
 
 #include "driver/file_types.h"
 #include "driver/info_file.h"
+#include "driver/modules.h"
 #include "module/image_builder.h"
 #include "options.h"
 #include "platform/backup.h"
@@ -15,10 +16,8 @@
 #include "platform/input_file.h"
 #include "platform/run_lock.h"
 #include "platform/scratch_files.h"
-#include "records/elf_file.h"
 #include "records/hex_writer.h"
 #include "records/patch_copy.h"
-#include "records/record_loader.h"
 #include "module/thd_bin.h"
 #include "records/thx_writer.h"
 #include "state.h"
@@ -27,45 +26,6 @@
 namespace {
 
 constexpr int COMMAND_COUNT = 9;
-
-// The loader of command 2 for the input's record format, filling the run's
-// RecordLoad; module files and raw data are loaded below it.
-RecordFileLoader record_loader(Run *run)
-{
-    switch (input_type().format) {
-    case RecordFormat::ELF:
-        return {&run->load,
-                [](void *load, const char *path, uint64_t file_size, uint32_t *capacity) {
-                    return size_elf(static_cast<RecordLoad *>(load), path, file_size, capacity);
-                },
-                [](void *load, const char *path, uint8_t *image, uint32_t capacity, uint32_t block) {
-                    return load_elf(static_cast<RecordLoad *>(load), path, image, capacity, block);
-                }};
-    case RecordFormat::INTEL_HEX:
-        return {&run->load, nullptr,
-                [](void *load, const char *path, uint8_t *image, uint32_t capacity, uint32_t block) {
-                    return load_hex_records(static_cast<RecordLoad *>(load), path, image, capacity,
-                                            block);
-                }};
-    default:
-        return {&run->load, nullptr,
-                [](void *load, const char *path, uint8_t *image, uint32_t capacity, uint32_t block) {
-                    return load_records(static_cast<RecordLoad *>(load), path, image, capacity, block);
-                }};
-    }
-}
-
-// The info file of raw input, read for command 2; the run learns when it
-// cannot be read.
-InfoFileReader info_reader(Run *run)
-{
-    return {run, [](void *r, const char *path) {
-                int32_t status = read_info_file(path);
-                if (status > STATUS_FAILED && status < 0x1000)
-                    static_cast<Run *>(r)->info_unreadable = true;
-                return status;
-            }};
-}
 
 // Names derived from input_path that must survive later replace_extension calls.
 struct SiblingName {
@@ -193,8 +153,7 @@ int32_t run_command(Run *run, int number)
     case 1:
         return check_input_file(run, input_path);
     case 2:
-        std::printf("\ttarvel %s ", input_path);
-        return build_image(record_loader(run), info_reader(run), &run->load.crc);
+        return load_modules(run);
     case 3:
         return list_outputs();
     case 4:

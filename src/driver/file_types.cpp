@@ -6,10 +6,13 @@
 #include "options.h"
 #include "state.h"
 
-const FileType *find_file_type(const char *name)
+namespace {
+
+// The type whose name is the first n characters of name, in any case.
+const FileType *type_named(const char *name, size_t n)
 {
-    char lower[4] = {};
-    for (int i = 0; i < 3 && name[i]; i++) {
+    char lower[TYPE_NAME_MAX + 1] = {};
+    for (size_t i = 0; i < n && name[i]; i++) {
         char c = name[i];
         lower[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
     }
@@ -17,6 +20,16 @@ const FileType *find_file_type(const char *name)
         if (!std::strcmp(t.name, lower))
             return &t;
     return nullptr;
+}
+
+}  // namespace
+
+const FileType *find_file_type(const char *name)
+{
+    // A whole name of four characters (srec), else the first three count.
+    size_t n = std::strlen(name);
+    const FileType *whole = n == TYPE_NAME_MAX ? type_named(name, n) : nullptr;
+    return whole ? whole : type_named(name, 3);
 }
 
 const FileType &input_type()

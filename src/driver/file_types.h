@@ -38,6 +38,16 @@ inline constexpr FileType file_types[] = {
      "S-records (the default)", nullptr, "an S-record file"},
     {"hex", true, 0, RecordFormat::INTEL_HEX, true, 3, OPT_OUT_HEX, Content::INTEL_HEX,
      "Intel HEX", "Intel HEX", "an Intel HEX file"},
+    {"srec", true, 0, RecordFormat::S_RECORDS, true, 0, 0, Content::S_RECORDS,
+     "S-records as well", nullptr, "an S-record file"},
+    {"s28", true, 0, RecordFormat::S_RECORDS, true, 0, 0, Content::S_RECORDS,
+     "S-records as well", nullptr, "an S-record file"},
+    {"s37", true, 0, RecordFormat::S_RECORDS, true, 0, 0, Content::S_RECORDS,
+     "S-records as well", nullptr, "an S-record file"},
+    {"mot", true, 0, RecordFormat::S_RECORDS, true, 0, 0, Content::S_RECORDS,
+     "S-records as well", nullptr, "an S-record file"},
+    {"ihx", true, 0, RecordFormat::INTEL_HEX, true, 0, 0, Content::INTEL_HEX,
+     "Intel HEX as well", nullptr, "an Intel HEX file"},
     {"elf", true, OPT_IN_ELF, RecordFormat::ELF, true, 0, 0, Content::ELF,
      "a linker's ELF file", nullptr, "an ELF file"},
     {"thx", true, OPT_IN_THX, RecordFormat::S_RECORDS, false, 1, OPT_OUT_THX, Content::T_RECORDS,
@@ -55,7 +65,8 @@ inline constexpr FileType file_types[] = {
 inline constexpr int file_type_count = sizeof file_types / sizeof file_types[0];
 
 
-// The type of that name (its first three characters, lower case), or null.
+// The type of that name, in any case: its first three characters, or a
+// whole name of four ("srec"). Null for none.
 const FileType *find_file_type(const char *name);
 
 // The type of the run's input (input_ext).

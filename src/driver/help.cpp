@@ -81,22 +81,27 @@ const char *const usage_lines[] = {
     "explained in words on standard error. man tarvel has the details.",
 };
 
-// The input types, those of one meaning on one line, and the output types.
+// The input types, those of one meaning on one line ("a or b", "a, b or
+// c"), and the output types.
 void print_types()
 {
     const char *lead = "  -i=type    input type: ";
     for (int i = 0; i < file_type_count; i++) {
         const FileType &t = file_types[i];
-        if (!t.input || (i > 0 && file_types[i - 1].input &&
-                         !std::strcmp(file_types[i - 1].input_words, t.input_words)))
+        auto same = [&](int j) {
+            return file_types[j].input && !std::strcmp(file_types[j].input_words, t.input_words);
+        };
+        if (!t.input || (i > 0 && same(i - 1)))
             continue;
-        char names[32];
-        std::snprintf(names, sizeof names, "%s", t.name);
-        for (int j = i + 1; j < file_type_count && file_types[j].input &&
-                            !std::strcmp(file_types[j].input_words, t.input_words); j++)
-            std::snprintf(names + std::strlen(names), sizeof names - std::strlen(names), " or %s",
-                          file_types[j].name);
-        std::printf("%s%-12s%s\n", lead, names, t.input_words);
+        int last = i;
+        while (last + 1 < file_type_count && same(last + 1))
+            last++;
+        char names[48] = "";
+        for (int j = i; j <= last; j++)
+            std::snprintf(names + std::strlen(names), sizeof names - std::strlen(names), "%s%s",
+                          j == i ? "" : j == last ? " or " : ", ", file_types[j].name);
+        int width = std::strlen(names) < 11 ? 11 : int(std::strlen(names)) + 1;
+        std::printf("%s%-*s %s\n", lead, width, names, t.input_words);
         lead = "                         ";
     }
     std::printf("  -o=type    output type:");

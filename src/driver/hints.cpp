@@ -64,18 +64,19 @@ void type_list(char *words, size_t size, bool output)
 
 // ---- The options
 
-// The -m text of the run ends in ".type" of an input type: its input is
-// looked for as path.type.type.
-bool doubled_extension()
+// The length of the -m text without a ".type" of an input type it ends
+// in (its input is then looked for as path.type.type), or 0.
+size_t without_doubled_extension()
 {
-    size_t n = std::strlen(input_path);
+    size_t n = std::strlen(input_path) - std::strlen(input_ext) - 1;  // the -m text
     for (int i = 0; i < file_type_count; i++) {
-        // path + "." + type + "." + input_ext
         const FileType &t = file_types[i];
-        if (t.input && n > 8 && input_path[n - 8] == '.' && !std::strncmp(input_path + n - 7, t.name, 3))
-            return true;
+        size_t k = std::strlen(t.name);
+        if (t.input && n > k + 1 && input_path[n - k - 1] == '.' &&
+            !std::strncmp(input_path + n - k, t.name, k))
+            return n - k - 1;
     }
-    return false;
+    return 0;
 }
 
 void explain_option(const Run &run)
@@ -173,8 +174,14 @@ void explain_input_type(const Run &run)
     if (!looks || !looks->looks_like || (options & OPT_IN_R9500) || looks->content == expected ||
         (record_text(looks->content) && record_text(expected)))
         return;
-    hint("%s looks like %s; tarvel reads those with -i=%s, from %s", input_path, looks->looks_like,
-         looks->name, replace_extension(input_path, looks->name));
+    // The name s19 is taken: as a type it is raw data.
+    if (!std::strcmp(input_ext, "s19") && looks->content == Content::S_RECORDS)
+        hint("%s holds S-records, but -i=s19 reads raw data: give the file a name tarvel reads as "
+             "S-records (%s, -i=srec), or in CMake the TYPE abs", input_path,
+             replace_extension(input_path, "srec"));
+    else
+        hint("%s looks like %s; tarvel reads those with -i=%s, from %s", input_path,
+             looks->looks_like, looks->name, replace_extension(input_path, looks->name));
 }
 
 // ---- Where the data lies
@@ -215,6 +222,22 @@ void explain_misfit(const Run &run)
              "%08lX-%08lX", link, input_path, low, high);
 }
 
+// -l gave the address in memory of an ELF section that loads elsewhere,
+// or of one with no bytes in the file.
+bool explain_section(const LoadReport &r)
+{
+    if (!r.in_section)
+        return false;
+    unsigned long long at = link_address_wide, loads = r.section.load_address;
+    if (r.section.no_bits)
+        hint("%08llX is the address of section %s, which has no bytes in the file (memory that "
+             "is zeroed when the program starts): no module lies there", at, r.section.name);
+    else
+        hint("%08llX is the address of section %s in memory; its bytes load at %08llX (use "
+             "-l=%llX)", at, r.section.name, loads, loads);
+    return true;
+}
+
 // Appends a rule's words to a list of them, "; " between two.
 __attribute__((format(printf, 3, 4))) void add(char *words, size_t size, const char *format, ...)
 {
@@ -243,6 +266,8 @@ void explain_module_check(const Run &run)
         explain_misfit(run);
         return;
     }
+    if (explain_section(run.load.report))
+        return;
     uint32_t size = get_be32(m + HDR_SIZE);
     char words[400] = "";
     int32_t bits = run.status & 0xFF;
@@ -342,9 +367,10 @@ void explain_load(const Run &run)
         hint("%s is not an ELF file as a linker writes it, or it is damaged", input_path);
         break;
     case ERR_CRC_NOT_IN_FILE:
-        hint("the CRC belongs at the link address %08llX, where %s has no bytes (is -l right?)",
-             static_cast<unsigned long long>(r.wide_link ? link_address_wide : link_address),
-             input_path);
+        if (!explain_section(r))
+            hint("the CRC belongs at the link address %08llX, where %s has no bytes (is -l right?)",
+                 static_cast<unsigned long long>(r.wide_link ? link_address_wide : link_address),
+                 input_path);
         break;
     case ERR_CRC_WRONG:
         hint("the CRC stored in %s is wrong or not set; tarvel without -k sets it", input_path);
@@ -378,9 +404,9 @@ void explain_command(const Run &run)
         if (run.input_kind)
             hint("%s is %s, not a regular file; tarvel reads only regular files (a pipe or a "
                  "device could keep it waiting)", input_path, run.input_kind);
-        else if (doubled_extension())
+        else if (size_t n = without_doubled_extension(); n > 0)
             hint("%s not found: -m takes the path without its extension (-m=%.*s)", input_path,
-                 int(std::strlen(input_path) - 8), input_path);
+                 int(n), input_path);
         else
             hint("%s not found: -m names the module without extension, and -i its type "
                  "(abs unless given)", input_path);

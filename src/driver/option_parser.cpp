@@ -86,14 +86,14 @@ int32_t set_file_type(int letter, const char *value)
             return ERR_INPUT_TYPE;
         }
         options |= t->input_bit;
-        std::memcpy(input_ext, t->name, sizeof input_ext);
+        std::snprintf(input_ext, sizeof input_ext, "%s", t->name);
         return STATUS_OK;
     }
     if (letter == 'O') {
         if (!t || t->output_order == 0)
             return ERR_OUTPUT_TYPE;
         options |= t->output_bit;
-        std::memcpy(output_ext, t->name, sizeof output_ext);
+        std::snprintf(output_ext, sizeof output_ext, "%s", t->name);
         return STATUS_OK;
     }
     return ERR_TYPE_LETTER;

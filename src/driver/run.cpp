@@ -17,6 +17,7 @@
 #include "platform/durability.h"
 #include "platform/run_lock.h"
 #include "platform/scratch_files.h"
+#include "records/elf_file.h"
 #include "records/hex.h"
 #include "records/record_loader.h"
 #include "state.h"
@@ -73,9 +74,9 @@ void complete_paths()
         !(options & OPT_OUT_MODULE))
         options |= OPT_OUT_THX;
     if (input_path)
-        std::snprintf(input_path + std::strlen(input_path), 5, ".%s", input_ext);
+        std::snprintf(input_path + std::strlen(input_path), TYPE_NAME_MAX + 2, ".%s", input_ext);
     if (output_path)
-        std::snprintf(output_path + std::strlen(output_path), 5, ".%s", output_ext);
+        std::snprintf(output_path + std::strlen(output_path), TYPE_NAME_MAX + 2, ".%s", output_ext);
 }
 
 // -k writes nothing: an option or an input that would write is refused
@@ -133,12 +134,18 @@ int32_t file_crc_run()
 }
 
 // A load of record text that failed did not see where all the file's
-// data lies: the words that explain the failure need it.
+// data lies, nor one of an ELF file whether -l gave a section's address in
+// memory instead of where it loads: the words that explain the failure
+// need that.
 void complete_report(Run *run)
 {
     RecordFormat format = input_type().format;
-    if (run->failed_command != 2 || (options & OPT_IN_R9500) ||
-        (format != RecordFormat::S_RECORDS && format != RecordFormat::INTEL_HEX))
+    if (run->failed_command != 2 || (options & OPT_IN_R9500))
+        return;
+    LoadReport &r = run->load.report;
+    if (format == RecordFormat::ELF && link_count > 0)
+        r.in_section = find_section(input_path, link_address_wide, &r.section);
+    if (format != RecordFormat::S_RECORDS && format != RecordFormat::INTEL_HEX)
         return;
     run->load.format = format;
     finish_load_report(&run->load, input_path);

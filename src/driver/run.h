@@ -10,6 +10,20 @@
 
 #include "records/record_load.h"
 
+// What the run learned of one module it took, as command 2 built it.
+struct ModuleReport {
+    uint64_t address;
+    uint32_t size;
+    uint8_t type;
+    uint8_t number;
+    uint16_t version;
+    uint8_t tag[8];              // as the header holds it: eight bytes, any of them
+    char name[260];              // the name at its name offset, cut at the image's end
+    uint16_t stored;             // the CRC the module held
+    uint16_t crc;                // the CRC computed over it
+    int32_t status;              // what its check and its CRC came to: 0, ERR_CRC_WRONG, 8Cxx
+};
+
 struct Run {
     RecordLoad load;             // command 2's load of a record or ELF file
     int32_t status;              // the run's status: 0, or that of the step that failed
@@ -22,6 +36,8 @@ struct Run {
     uint8_t input_head[8];       // command 1: the input's first bytes
     int input_head_length;
     bool info_unreadable;        // command 2: raw input whose info file cannot be read
+    int reported;                // command 2: the modules built, in address order
+    ModuleReport modules[MAX_MODULES];
     bool committed;              // every staged file was renamed into place
 };
 

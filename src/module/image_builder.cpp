@@ -57,6 +57,7 @@ int32_t input_file_size(const char *path, uint64_t *size)
 // Allocates the image block of block bytes, preset to FF as erased flash.
 int32_t allocate_image(uint32_t block)
 {
+    free_image();  // the image of a module built before in the run
     uint8_t *bytes = allocate_image_block(block);
     if (!bytes) {
         std::printf("Memory allocation problem\n");
@@ -204,7 +205,7 @@ uint32_t image_capacity(uint64_t n)
 }
 
 int32_t build_image(const RecordFileLoader &record_loader, const InfoFileReader &read_info,
-                    uint16_t *loaded_crc)
+                    BuiltModule *built)
 {
     uint64_t file_size = 0;
     if (int32_t rc = input_file_size(input_path, &file_size); rc != STATUS_OK)
@@ -234,7 +235,8 @@ int32_t build_image(const RecordFileLoader &record_loader, const InfoFileReader 
     else
         fill_summary(module_image, block);
     print_summary_line();
-    *loaded_crc = get_be16(summary.crc);
+    built->crc = get_be16(summary.crc);
+    built->stored = get_be16(module_image + HDR_CRC);
     if ((options & OPT_IN_R9500) || rc != 0)
         return rc;
     return check_and_set_crc(block);

@@ -24,10 +24,15 @@ struct RecordFileLoader {
 // info file with read_info: both belong to layers above this one, and the
 // driver hands them in. Returns 0, or the status of the open, the sizing
 // (77, or the record loader's), the loader or the module check.
-// *loaded_crc is the module CRC as loaded, before any upgrade: the one a
-// record file set in place takes.
+// What build_image learned of the module, as it was loaded.
+struct BuiltModule {
+    uint16_t crc;     // the module CRC computed before any upgrade: the one a record
+                      // file set in place takes
+    uint16_t stored;  // the CRC the module held
+};
+
 [[nodiscard]] int32_t build_image(const RecordFileLoader &record_loader, const InfoFileReader &read_info,
-                                  uint16_t *loaded_crc);
+                                  BuiltModule *built);
 
 // Number of image bytes a loader may fill for an input file of file_size
 // bytes under the current options.

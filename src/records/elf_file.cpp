@@ -5,16 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
-#include "byte_order.h"
-#include "module/image_builder.h"
-#include "module/loader_input.h"
-#include "module/module_format.h"
-#include "module_layout.h"
 #include "platform/file_copy.h"
+#include "records/extents.h"
 #include "records/record_load.h"
-#include "state.h"
 #include "status.h"
 
 namespace {
@@ -43,14 +37,19 @@ constexpr uint8_t DATA_LITTLE = 1, DATA_BIG = 2;
 constexpr uint8_t VERSION_CURRENT = 1;
 constexpr uint32_t PT_NULL = 0;
 constexpr uint32_t PT_LOAD = 1;
+constexpr uint32_t SHT_NULL = 0;
+constexpr uint32_t SHT_NOBITS = 8;   // a section with no bytes in the file (.bss)
+constexpr uint64_t SHF_ALLOC = 0x2;  // a section that takes memory when the program runs
 constexpr uint32_t PN_XNUM = 0xFFFF;  // the count lies elsewhere: not written by our linkers
 
 struct Layout {
     uint32_t header_size, phoff_at, shoff_at, offset_width, phentsize_at, phnum_at;
-    uint32_t shentsize_at, shnum_at, ph_size, sh_size, p_offset_at, p_paddr_at, p_filesz_at;
+    uint32_t shentsize_at, shnum_at, shstrndx_at, ph_size, sh_size, p_offset_at, p_paddr_at,
+        p_filesz_at;
+    uint32_t sh_flags_at, sh_addr_at, sh_offset_at, sh_size_at;
 };
-constexpr Layout LAYOUT_32 = {52, 28, 32, 4, 42, 44, 46, 48, 32, 40, 4, 12, 16};
-constexpr Layout LAYOUT_64 = {64, 32, 40, 8, 54, 56, 58, 60, 56, 64, 8, 24, 32};
+constexpr Layout LAYOUT_32 = {52, 28, 32, 4, 42, 44, 46, 48, 50, 32, 40, 4, 12, 16, 8, 12, 16, 20};
+constexpr Layout LAYOUT_64 = {64, 32, 40, 8, 54, 56, 58, 60, 62, 56, 64, 8, 24, 32, 8, 16, 24, 32};
 
 // Program headers are read this many bytes at a time, whatever their count.
 constexpr size_t TABLE_PIECE = 65536;
@@ -66,6 +65,11 @@ struct ElfFile {
     uint64_t phoff;
     uint32_t phentsize;
     uint32_t phnum;
+    uint64_t shoff;      // the section header table, checked to lie in the file
+    uint32_t shentsize;
+    uint32_t shnum;
+    uint32_t shstrndx;   // the section that holds the sections' names
+    bool quiet;          // read for the words of a failure: no message of its own
 };
 
 uint64_t field(const ElfFile &elf, const uint8_t *p, uint32_t width)
@@ -80,7 +84,8 @@ uint64_t field(const ElfFile &elf, const uint8_t *p, uint32_t width)
 
 int32_t damaged(const ElfFile &elf, const char *what)
 {
-    std::printf("ELF file %s is damaged: %s, Aborting\n", elf.path, what);
+    if (!elf.quiet)
+        std::printf("ELF file %s is damaged: %s, Aborting\n", elf.path, what);
     return ERR_ELF_FILE;
 }
 
@@ -105,19 +110,20 @@ bool table_in_file(const ElfFile &elf, uint64_t offset, uint64_t entry_size, uin
 // The section header table: where it lies and its entries' size, not what
 // they say. With e_shnum 0 and a table, the count lies in its first entry,
 // which must be there.
-int32_t check_section_table(const ElfFile &elf, const uint8_t *h)
+int32_t check_section_table(ElfFile *elf, const uint8_t *h)
 {
-    const Layout &l = *elf.layout;
-    uint64_t shoff = field(elf, h + l.shoff_at, l.offset_width);
-    uint32_t shentsize = uint32_t(field(elf, h + l.shentsize_at, 2));
-    uint32_t shnum = uint32_t(field(elf, h + l.shnum_at, 2));
-    if (shoff == 0)
+    const Layout &l = *elf->layout;
+    elf->shoff = field(*elf, h + l.shoff_at, l.offset_width);
+    elf->shentsize = uint32_t(field(*elf, h + l.shentsize_at, 2));
+    elf->shnum = uint32_t(field(*elf, h + l.shnum_at, 2));
+    elf->shstrndx = uint32_t(field(*elf, h + l.shstrndx_at, 2));
+    if (elf->shoff == 0)
         return STATUS_OK;
-    uint32_t entries = shnum > 0 ? shnum : 1;
-    if (shentsize < l.sh_size)
-        return damaged(elf, "its section headers are too short");
-    if (!table_in_file(elf, shoff, shentsize, entries))
-        return damaged(elf, "its section headers lie beyond its end");
+    uint32_t entries = elf->shnum > 0 ? elf->shnum : 1;
+    if (elf->shentsize < l.sh_size)
+        return damaged(*elf, "its section headers are too short");
+    if (!table_in_file(*elf, elf->shoff, elf->shentsize, entries))
+        return damaged(*elf, "its section headers lie beyond its end");
     return STATUS_OK;
 }
 
@@ -128,7 +134,8 @@ int32_t read_header(ElfFile *elf)
     uint8_t h[64] = {};
     if (elf->size < ELF_IDENT_SIZE || !read_at(*elf, 0, h, ELF_IDENT_SIZE) ||
         std::memcmp(h, ELF_MAGIC, sizeof ELF_MAGIC) != 0) {
-        std::printf("%s is no ELF file, Aborting\n", elf->path);
+        if (!elf->quiet)
+            std::printf("%s is no ELF file, Aborting\n", elf->path);
         return ERR_ELF_FILE;
     }
     if ((h[4] != CLASS_32 && h[4] != CLASS_64) || (h[5] != DATA_LITTLE && h[5] != DATA_BIG) ||
@@ -148,234 +155,136 @@ int32_t read_header(ElfFile *elf)
         return damaged(*elf, "its program headers are too short");
     if (!table_in_file(*elf, elf->phoff, elf->phentsize, elf->phnum))
         return damaged(*elf, "its program headers lie beyond its end");
-    return check_section_table(*elf, h);
+    return check_section_table(elf, h);
 }
 
-// Checks one program header and keeps it when it is a PT_LOAD segment with
-// file bytes. Every header that is in use must lie in the file.
-int32_t take_program_header(const ElfFile &elf, const uint8_t *p, uint32_t index, ElfLoad *load)
+// Checks one program header and keeps its file part when it is a PT_LOAD
+// segment with file bytes. Every header that is in use must lie in the file.
+int32_t take_program_header(const ElfFile &elf, const uint8_t *p, uint32_t index, Extents *e)
 {
     const Layout &l = *elf.layout;
     uint32_t type = uint32_t(field(elf, p, 4));
-    ElfSegment s = {field(elf, p + l.p_offset_at, l.offset_width),
-                    field(elf, p + l.p_paddr_at, l.offset_width),
-                    field(elf, p + l.p_filesz_at, l.offset_width), index};
+    uint64_t offset = field(elf, p + l.p_offset_at, l.offset_width);
+    uint64_t paddr = field(elf, p + l.p_paddr_at, l.offset_width);
+    uint64_t filesz = field(elf, p + l.p_filesz_at, l.offset_width);
     if (type == PT_NULL)
         return STATUS_OK;
-    if (!table_in_file(elf, s.offset, 1, s.filesz))
+    if (!table_in_file(elf, offset, 1, filesz))
         return damaged(elf, type == PT_LOAD ? "a segment lies beyond its end"
                                             : "a program header points beyond its end");
-    if (type == PT_LOAD && s.filesz > 0)
-        load->segments[load->count++] = s;
+    if (type == PT_LOAD && filesz > 0 && !add_file_part(e, paddr, offset, filesz, index))
+        return ERR_NO_MEMORY;
     return STATUS_OK;
 }
 
 // The program header table, read a piece at a time: each header is looked
 // at once, however many there are.
-int32_t read_program_headers(const ElfFile &elf, ElfLoad *load)
+int32_t read_program_headers(const ElfFile &elf, Extents *e)
 {
-    load->segments = static_cast<ElfSegment *>(std::malloc(sizeof(ElfSegment) * (elf.phnum + 1)));
     if (elf.phnum == 0)
-        return load->segments ? STATUS_OK : ERR_NO_MEMORY;
+        return STATUS_OK;
     size_t per_piece = TABLE_PIECE / elf.phentsize + 1;
     auto *piece = static_cast<uint8_t *>(std::malloc(per_piece * elf.phentsize));
-    int32_t status = load->segments && piece ? STATUS_OK : ERR_NO_MEMORY;
+    int32_t status = piece ? STATUS_OK : ERR_NO_MEMORY;
     for (uint32_t first = 0; status == STATUS_OK && first < elf.phnum; first += uint32_t(per_piece)) {
         uint32_t n = elf.phnum - first < per_piece ? elf.phnum - first : uint32_t(per_piece);
         if (!read_at(elf, elf.phoff + uint64_t(first) * elf.phentsize, piece, size_t(n) * elf.phentsize))
-            status = unreadable(elf.path);
+            status = elf.quiet ? ERR_READ_SHORT : unreadable(elf.path);
         for (uint32_t i = 0; status == STATUS_OK && i < n; i++)
-            status = take_program_header(elf, piece + size_t(i) * elf.phentsize, first + i, load);
+            status = take_program_header(elf, piece + size_t(i) * elf.phentsize, first + i, e);
     }
     std::free(piece);
     return status;
 }
 
-// The part of segment s that falls in [from, from + length), as file
-// offset and address; false when none does.
-bool segment_part(const ElfSegment &s, uint64_t from, uint64_t length, uint64_t *offset,
-                  uint64_t *address, uint64_t *n)
-{
-    uint64_t end = from + length < from ? UINT64_MAX : from + length;
-    uint64_t s_end = s.paddr + s.filesz < s.paddr ? UINT64_MAX : s.paddr + s.filesz;
-    uint64_t first = s.paddr > from ? s.paddr : from;
-    uint64_t last = s_end < end ? s_end : end;
-    if (first >= last)
-        return false;
-    *offset = s.offset + (first - s.paddr);
-    *address = first;
-    *n = last - first;
-    return true;
-}
-
-// Two segments whose bytes both land in the module would give some of its
-// bytes twice, and the CRC written would be wrong for one of them. The
-// parts in the module are sorted by address; a part that begins below the
-// end of one before it overlaps that one.
-int32_t check_overlaps(const ElfFile &elf, const ElfLoad &load, uint64_t length)
-{
-    struct Part {
-        uint64_t from, to;
-        uint32_t index;
-    };
-    auto *parts = static_cast<Part *>(std::malloc(sizeof(Part) * (load.count + 1)));
-    if (!parts)
-        return ERR_NO_MEMORY;
-    uint32_t n = 0;
-    for (uint32_t i = 0; i < load.count; i++) {
-        uint64_t offset, address, bytes;
-        if (segment_part(load.segments[i], load.link, length, &offset, &address, &bytes))
-            parts[n++] = {address, address + bytes, load.segments[i].index};
-    }
-    std::qsort(parts, n, sizeof(Part), [](const void *a, const void *b) {
-        uint64_t x = static_cast<const Part *>(a)->from, y = static_cast<const Part *>(b)->from;
-        return x < y ? -1 : x > y ? 1 : 0;
-    });
-    int32_t status = STATUS_OK;
-    uint32_t widest = 0;  // the part before that reaches furthest
-    for (uint32_t i = 1; i < n && status == STATUS_OK; i++) {
-        if (parts[i].from < parts[widest].to) {
-            uint64_t to = parts[i].to < parts[widest].to ? parts[i].to : parts[widest].to;
-            char what[160];
-            std::snprintf(what, sizeof what, "segments %lu and %lu both load %08llX-%08llX",
-                          static_cast<unsigned long>(parts[widest].index),
-                          static_cast<unsigned long>(parts[i].index),
-                          static_cast<unsigned long long>(parts[i].from),
-                          static_cast<unsigned long long>(to - 1));
-            status = damaged(elf, what);
-        }
-        if (parts[i].to > parts[widest].to)
-            widest = i;
-    }
-    std::free(parts);
-    return status;
-}
-
-// Copies the file bytes that the segments hold in [from, from + length)
-// to out; bytes no segment holds are left as they are. *placed counts them.
-int32_t read_module_bytes(const ElfFile &elf, const ElfLoad &load, uint64_t from, uint64_t length,
-                          uint8_t *out, uint64_t *placed)
-{
-    for (uint32_t i = 0; i < load.count; i++) {
-        uint64_t offset, address, n;
-        if (!segment_part(load.segments[i], from, length, &offset, &address, &n))
-            continue;
-        if (!read_at(elf, offset, out + (address - from), size_t(n)))
-            return unreadable(elf.path);
-        *placed += n;
-    }
-    return STATUS_OK;
-}
-
-// The file offsets of the CRC's two bytes, in file order, for the copy.
-// With no overlap in the module, one segment at most holds each.
-int32_t plan_crc_bytes(const ElfFile &elf, const ElfLoad &load, CopyPlan *plan)
-{
-    for (uint32_t i = 0; i < load.count; i++) {
-        uint64_t offset, address, n;
-        if (!segment_part(load.segments[i], load.link, 2, &offset, &address, &n))
-            continue;
-        for (uint64_t k = 0; k < n; k++)
-            plan->patched[plan->patched_count++] = {offset + k, 1, 0,
-                                                    uint32_t(address + k - load.link)};
-    }
-    if (plan->patched_count != 2) {
-        std::printf("No segment of %s holds the CRC at link address %08llX, Aborting\n", elf.path,
-                    static_cast<unsigned long long>(load.link));
-        return ERR_CRC_NOT_IN_FILE;
-    }
-    if (plan->patched[0].offset > plan->patched[1].offset)
-        std::swap(plan->patched[0], plan->patched[1]);
-    return STATUS_OK;
-}
-
 // Opens the file and reads its header; *elf is ready for the tables.
-int32_t open_elf(const char *path, ElfFile *elf, FileIdentity *id)
+int32_t open_elf(const char *path, ElfFile *elf, FileIdentity *id, bool quiet)
 {
-    *elf = {std::fopen(path, "rb"), path, 0, nullptr, false, 0, 0, 0};
+    *elf = {std::fopen(path, "rb"), path, 0, nullptr, false, 0, 0, 0, 0, 0, 0, 0, quiet};
     if (!elf->file)
         return errno;
     if (!file_identity(elf->file, id))
-        return unreadable(path);
+        return quiet ? ERR_READ_SHORT : unreadable(path);
     elf->size = id->size;
     return read_header(elf);
 }
 
+// The name of section header i from the section name table, which must lie
+// in the file; false when it cannot be read.
+bool section_name(const ElfFile &elf, const uint8_t *names_header, uint32_t name_at, char *name,
+                  size_t size)
+{
+    const Layout &l = *elf.layout;
+    uint64_t table = field(elf, names_header + l.sh_offset_at, l.offset_width);
+    uint64_t table_size = field(elf, names_header + l.sh_size_at, l.offset_width);
+    if (name_at >= table_size || !table_in_file(elf, table, 1, table_size))
+        return false;
+    size_t n = size - 1;
+    if (table_size - name_at < n)
+        n = size_t(table_size - name_at);
+    std::memset(name, 0, size);
+    return read_at(elf, table + name_at, reinterpret_cast<uint8_t *>(name), n);
+}
+
 }  // namespace
 
-int32_t size_elf(RecordLoad *found, const char *path, uint64_t file_size, uint32_t *capacity)
+int32_t load_elf_file(RecordLoad *found, const char *path)
 {
-    release_elf_load(&found->elf);
+    release_extents(&found->extents);
     *found = RecordLoad{};
     found->format = RecordFormat::ELF;
-    ElfLoad *load = &found->elf;
-    CopyPlan *plan = &found->plan;
     ElfFile elf;
     FileIdentity id;
-    int32_t status = open_elf(path, &elf, &id);
+    int32_t status = open_elf(path, &elf, &id, false);
     if (status == STATUS_OK)
-        status = read_program_headers(elf, load);
+        status = read_program_headers(elf, &found->extents);
     // An ELF64 file's addresses take all of -l; an ELF32 file's 32 bits.
-    load->wide = elf.layout == &LAYOUT_64;
-    load->link = load->wide ? link_address_wide : link_address;
-    found->report.wide_link = load->wide;
-    // The module's size from its header, where the segments hold it.
-    uint8_t header[HEADER_SIZE];
-    std::memset(header, 0xFF, sizeof header);
-    uint64_t placed = 0;
-    if (status == STATUS_OK)
-        status = read_module_bytes(elf, *load, load->link, HEADER_SIZE, header, &placed);
+    found->wide = elf.layout == &LAYOUT_64;
+    found->report.wide_link = found->wide;
     if (status == STATUS_OK) {
-        uint32_t size = get_be32(header + HDR_SIZE);
-        uint32_t most = image_capacity(file_size);
-        *capacity = size < MIN_CAPACITY ? MIN_CAPACITY : size > most ? most : size;
-        status = check_overlaps(elf, *load, *capacity);
-    }
-    if (status == STATUS_OK)
-        status = plan_crc_bytes(elf, *load, plan);
-    if (status == STATUS_OK) {
-        plan->file = id;
-        plan->clean_end = id.size;
-        plan->valid = true;
-    } else {
-        *plan = CopyPlan{};
+        // The copy writes every byte as it is but the CRCs' (patched).
+        found->plan.file = id;
+        found->plan.clean_end = id.size;
+        found->plan.valid = true;
     }
     if (elf.file)
         std::fclose(elf.file);
     return status;
 }
 
-int32_t load_elf(RecordLoad *found, const char *path, uint8_t *image, uint32_t capacity,
-                 uint32_t block)
+bool find_section(const char *path, uint64_t address, SectionPlace *place)
 {
-    const ElfLoad *load = &found->elf;
-    CopyPlan *plan = &found->plan;
-    found->report.capacity = capacity;
-    loaded_bytes = 0;
-    FILE *f;
-    if (int32_t rc = open_loader_input(path, capacity, block, &f); rc != STATUS_OK)
-        return rc;
-    ElfFile elf = {f, path, 0, nullptr, false, 0, 0, 0};
+    ElfFile elf;
     FileIdentity id;
-    uint64_t placed = 0;
-    int32_t status = STATUS_OK;
-    // The file must be the one that was sized: its segments are read now.
-    if (!file_identity(f, &id) || !plan->valid || !same_identity(id, plan->file)) {
-        std::printf("%s changed while it was read, Aborting\n", path);
-        status = ERR_READ_SHORT;
+    *place = SectionPlace{};
+    bool found = false;
+    if (open_elf(path, &elf, &id, true) == STATUS_OK && elf.shoff != 0 && elf.shstrndx < elf.shnum) {
+        const Layout &l = *elf.layout;
+        Extents segments = {};
+        uint8_t names[64], h[64];
+        bool ok = read_program_headers(elf, &segments) == STATUS_OK &&
+                  read_at(elf, elf.shoff + uint64_t(elf.shstrndx) * elf.shentsize, names, l.sh_size);
+        for (uint32_t i = 0; ok && !found && i < elf.shnum; i++) {
+            if (!read_at(elf, elf.shoff + uint64_t(i) * elf.shentsize, h, l.sh_size))
+                break;
+            uint32_t type = uint32_t(field(elf, h + 4, 4));
+            uint64_t addr = field(elf, h + l.sh_addr_at, l.offset_width);
+            uint64_t offset = field(elf, h + l.sh_offset_at, l.offset_width);
+            if (addr != address || type == SHT_NULL || !(field(elf, h + l.sh_flags_at, l.offset_width) & SHF_ALLOC))
+                continue;
+            place->no_bits = type == SHT_NOBITS;
+            // Where its file bytes load: the segment that holds them.
+            for (uint32_t k = 0; !place->no_bits && k < segments.count; k++) {
+                const Extent &x = segments.list[k];
+                if (offset >= x.at && offset - x.at < x.length)
+                    place->load_address = x.address + (offset - x.at);
+            }
+            found = (place->no_bits || place->load_address != addr) &&
+                    section_name(elf, names, uint32_t(field(elf, h, 4)), place->name, sizeof place->name);
+        }
+        release_extents(&segments);
     }
-    if (status == STATUS_OK)
-        status = read_module_bytes(elf, *load, load->link, capacity, image, &placed);
-    if (status != STATUS_OK)
-        *plan = CopyPlan{};
-    std::fclose(f);
-    loaded_bytes = uint32_t(placed);
-    fill_summary(image, block);
-    return status;
-}
-
-void release_elf_load(ElfLoad *load)
-{
-    std::free(load->segments);
-    *load = ElfLoad{};
+    if (elf.file)
+        std::fclose(elf.file);
+    return found;
 }

@@ -94,16 +94,32 @@ int32_t copy_long_line(RecordFile *in, CopyOut *out)
     return STATUS_OK;
 }
 
-// The patch of a record that takes the CRC, in the file's format: the link
-// record's first two data bytes, or under -w the CRC's bytes wherever they
-// fall in the record (an Intel HEX record's address adding to base).
-int32_t patch_record(RecordFormat format, uint8_t *line, int32_t n, uint32_t base, uint16_t crc)
+// The patch of a record that takes a CRC, in the file's format: the link
+// record's first two data bytes, or under -w the bytes of every module's
+// CRC wherever they fall in the record (an Intel HEX record's address
+// adding to base).
+int32_t patch_record(const RecordLoad &load, uint8_t *line, int32_t n, uint32_t base)
 {
-    if (options & OPT_WHOLE)
-        return patch_crc_at(format, line, n, base, link_address, crc);
-    if (format == RecordFormat::INTEL_HEX)
-        return patch_hex_record(line, n, crc);
-    return patch_s_record(line, n, crc);
+    if (!(options & OPT_WHOLE)) {
+        if (load.format == RecordFormat::INTEL_HEX)
+            return patch_hex_record(line, n, load.crcs[0]);
+        return patch_s_record(line, n, load.crcs[0]);
+    }
+    int32_t rc = STATUS_OK;
+    for (int m = 0; m < load.module_count && rc == STATUS_OK; m++)
+        rc = patch_crc_at(load.format, line, n, base, uint32_t(load.modules[m]), load.crcs[m]);
+    return rc;
+}
+
+// Under -w: whether the data record last decoded holds a byte of a CRC.
+bool holds_a_crc(const RecordLoad &load, const DecodeState &state)
+{
+    for (int m = 0; m < load.module_count; m++) {
+        uint32_t at = uint32_t(load.modules[m]);
+        if (data_holds(state, at) || data_holds(state, at + 1))
+            return true;
+    }
+    return false;
 }
 
 // Whether the record of n bytes in record_buffer takes the CRC, decided as
@@ -112,16 +128,15 @@ int32_t patch_record(RecordFormat format, uint8_t *line, int32_t n, uint32_t bas
 // The decoder converts in place, so it works on a copy: the line itself
 // must be written as read. *patching goes false once no later record can
 // take the CRC, so that nothing more needs decoding.
-bool takes_crc(RecordFormat format, DecodeState *state, int32_t n, bool *patching)
+bool takes_crc(const RecordLoad &load, DecodeState *state, int32_t n, bool *patching)
 {
     int32_t before = state->count;
     std::memcpy(scratch, record_buffer, size_t(n));
-    int32_t rc = decode_record_of(format, state, scratch, n);
+    int32_t rc = decode_record_of(load.format, state, scratch, n);
     if (options & OPT_WHOLE) {
         if (rc == REC_END)
             *patching = false;
-        return rc == STATUS_OK && state->data_record &&
-               (data_holds(*state, link_address) || data_holds(*state, link_address + 1));
+        return rc == STATUS_OK && state->data_record && holds_a_crc(load, *state);
     }
     if (state->count == before || state->count != link_record)
         return false;
@@ -133,12 +148,12 @@ bool takes_crc(RecordFormat format, DecodeState *state, int32_t n, bool *patchin
 // *write goes false when the record is not to be written: a T-record cannot
 // take the CRC, and the copy reports its result (34900) as the count of
 // bytes written.
-int32_t patch_if_taken(RecordFormat format, DecodeState *state, int32_t n, uint16_t crc,
-                       bool *patching, size_t *written, bool *write)
+int32_t patch_if_taken(const RecordLoad &load, DecodeState *state, int32_t n, bool *patching,
+                       size_t *written, bool *write)
 {
-    if (!takes_crc(format, state, n, patching))
+    if (!takes_crc(load, state, n, patching))
         return STATUS_OK;
-    int32_t rc = patch_record(format, record_buffer, n, state->base, crc);
+    int32_t rc = patch_record(load, record_buffer, n, state->base);
     if (rc == REC_BAD_LENGTH) {
         std::printf("Record %d at the link address has no room for the CRC, Aborting\n",
                     int(state->count));
@@ -153,14 +168,14 @@ int32_t patch_if_taken(RecordFormat format, DecodeState *state, int32_t n, uint1
 }
 
 // One record of n bytes in record_buffer, patched when it takes the CRC.
-int32_t copy_record(RecordFormat format, DecodeState *state, int32_t n, bool *patching,
+int32_t copy_record(DecodeState *state, int32_t n, bool *patching,
                     CopyOut *out)
 {
     size_t written = 0;
     bool write = true;
     int32_t status = STATUS_OK;
     if (*patching)
-        status = patch_if_taken(format, state, n, out->load->crc, patching, &written, &write);
+        status = patch_if_taken(*out->load, state, n, patching, &written, &write);
     if (write)
         written = put_bytes(out, record_buffer, size_t(n));
     if (status == STATUS_OK && written != size_t(n))
@@ -186,7 +201,7 @@ int32_t copy_records(RecordFile *in, CopyOut *out, bool patching)
             continue;
         }
         int32_t status = n == REC_LONG_LINE ? copy_long_line(in, out)
-                                            : copy_record(format, &state, n, &patching, out);
+                                            : copy_record(&state, n, &patching, out);
         if (copy_writes_line_feed(format, in->line_ended) && !put_byte(out, '\n')) {
             std::printf("Problem when adding lf\n");
             lf_lost = true;  // the copy goes on, but must not replace the input
@@ -245,7 +260,7 @@ bool read_and_patch(const RecordLoad &load, const PatchedRecord &r, uint8_t *lin
     size_t n = size_t(r.length);
     return n <= RECORD_BUFFER_SIZE && seek_to(pair_in, r.offset) == 0 &&
            std::fread(line, 1, n, pair_in) == n &&
-           patch_record(load.format, line, r.length, r.base, load.crc) == STATUS_OK;
+           patch_record(load, line, r.length, r.base) == STATUS_OK;
 }
 
 // The part of a file that needs no repair, as bytes: the records that take
@@ -281,7 +296,7 @@ int32_t copy_clean_part(CopyOut *out, const char *record_path)
 int32_t copy_elf(CopyOut *out, const char *record_path)
 {
     const CopyPlan &plan = out->load->plan;
-    uint16_t crc = out->load->crc;
+    const uint16_t *crcs = out->load->crcs;
     if (!plan_fits(plan, pair_in, RecordFormat::ELF)) {
         std::printf("%s changed while it was read, Aborting\n", record_path);
         return ERR_READ_SHORT;
@@ -293,6 +308,7 @@ int32_t copy_elf(CopyOut *out, const char *record_path)
             continue;  // segments that share file bytes: the first address wins
         if (int32_t rc = copy_as_bytes(out, at, b.offset - at, record_path); rc != STATUS_OK)
             return rc;
+        uint16_t crc = crcs[b.module];
         uint8_t crc_byte = uint8_t(b.address == 0 ? crc >> 8 : crc);
         if (!put_byte(out, crc_byte))
             return report_short(1, 0);

@@ -9,18 +9,24 @@
 #include "file_identity.h"
 #include "record_format.h"
 #include "records/elf_file.h"
+#include "records/extents.h"
+
+// The most modules one run takes: every -l with -w or ELF input, or every
+// module found in the file.
+constexpr int MAX_MODULES = 64;
 
 // The copy writes a file as it reads it except where it repairs it (a line
 // feed after a last line that has none and after every T-record); up to
 // clean_end no repair is due, so that part can be copied as bytes with only
-// the records that take the CRC patched.
-constexpr int MAX_PATCHED_RECORDS = 4;
+// the records that take the CRC patched (an ELF file: the CRCs' bytes).
+constexpr int MAX_PATCHED_RECORDS = 2 * MAX_MODULES;
 
 struct PatchedRecord {
     uint64_t offset;   // where its line begins in the file
     int32_t length;    // its bytes without the line feed; 1 for a byte of an ELF file
     uint32_t base;     // Intel HEX: the base address the record's address adds to
     uint32_t address;  // ELF: which byte of the CRC it is, 0 the high one
+    int32_t module;    // the module whose CRC it takes
 };
 
 struct CopyPlan {
@@ -44,15 +50,19 @@ struct LoadReport {
     bool has_data;            // the file's data records span [data_low, data_high];
     uint32_t data_low;        // set by finish_load_report, for a run that failed
     uint32_t data_high;
+    SectionPlace section;     // an ELF file: the section whose address in memory -l gave,
+    bool in_section;          // found for a run that failed
 };
 
 struct RecordLoad {
     RecordFormat format;  // how the file's records are read
-    uint16_t crc;         // the module CRC the copy writes: command 2's, over the module as loaded
     CopyPlan plan;
     LoadReport report;
-    ElfLoad elf;          // an ELF file's segments, found while the image is sized
+    Extents extents;      // the bytes an ELF file or a record file read whole (-w) loads
+    bool wide;            // an ELF64 file: addresses of 64 bits
+    int module_count;     // the modules the run takes: one, or with -w or ELF input
+    int current;          // every -l, or all it finds; the one being built
+    uint64_t modules[MAX_MODULES];  // their addresses
+    uint16_t crcs[MAX_MODULES];     // the CRC each takes: command 2's, over the module as loaded
 };
 
-// Frees what the load holds and empties it.
-void release_record_load(RecordLoad *load);

@@ -46,7 +46,7 @@ void note_patched(PlanNotes *notes, uint64_t offset, int32_t length, uint32_t ba
     if (notes->patched_count == MAX_PATCHED_RECORDS)
         notes->too_many = true;
     else
-        notes->patched[notes->patched_count++] = {offset, length, base, 0};
+        notes->patched[notes->patched_count++] = {offset, length, base, 0, 0};
 }
 
 // The plan of a load that has read file to its end with status.
@@ -63,13 +63,11 @@ void make_plan(const PlanNotes &notes, FILE *file, int32_t status, CopyPlan *pla
 struct Load {
     RecordLoad *found;   // what the load finds, for the copy and the words of a failure
     RecordFile reader;
-    uint8_t *image;
+    uint8_t *image;      // the module image; null when the file is read whole
     uint32_t capacity;
-    bool whole;          // -w: the module is taken out of a file that holds more
     DecodeState state;
     PlanNotes notes;
     uint32_t total;      // data bytes of the records placed
-    unsigned crc_bytes;  // -w: bit k set when a record holds the byte at link_address + k
 };
 
 // Places the data of an accepted data record at its address less the link
@@ -87,52 +85,20 @@ int32_t place_data(Load *load)
     return STATUS_OK;
 }
 
-// -w: places the part of the record's data that falls inside the image,
-// from the link address on; the rest belongs to other parts of the image.
-void place_inside(Load *load)
-{
-    const DecodeState &s = load->state;
-    uint64_t from = s.address, to = uint64_t(s.address) + uint32_t(s.length);
-    uint64_t first = link_address, end = uint64_t(link_address) + load->capacity;
-    if (from < first)
-        from = first;
-    if (to > end)
-        to = end;
-    if (from >= to)
-        return;
-    std::memcpy(load->image + (from - first), s.data + (from - s.address), size_t(to - from));
-    load->total += uint32_t(to - from);
-}
-
-// -w: a record that holds a byte of the CRC's place takes the CRC.
-void note_crc_bytes(Load *load, uint64_t unit_start, int32_t n)
-{
-    const DecodeState &s = load->state;
-    unsigned crc_bytes = (data_holds(s, link_address) ? 1u : 0u) |
-                         (data_holds(s, link_address + 1) ? 2u : 0u);
-    if (crc_bytes) {
-        load->crc_bytes |= crc_bytes;
-        note_patched(&load->notes, unit_start, n, s.base, false);
-    }
-}
-
 // An accepted data record of n bytes at unit_start.
 int32_t take_data_record(Load *load, uint64_t unit_start, int32_t n)
 {
     const DecodeState &s = load->state;
+    // Read whole (-w), the file's data go to its extents, every record.
+    if (!load->image)
+        return add_bytes(&load->found->extents, s.address, s.data, uint32_t(s.length)) ? STATUS_OK
+                                                                                     : ERR_NO_MEMORY;
     if (s.address == link_address) {
         link_record = s.count;
-        if (!load->whole)
-            note_patched(&load->notes, unit_start, n, s.base, true);
+        note_patched(&load->notes, unit_start, n, s.base, true);
     }
-    if (load->whole)
-        note_crc_bytes(load, unit_start, n);
     if (s.length == 0)
         return STATUS_OK;
-    if (load->whole) {
-        place_inside(load);
-        return STATUS_OK;
-    }
     int32_t status = place_data(load);
     if (status != STATUS_OK) {
         LoadReport &r = load->found->report;
@@ -234,18 +200,6 @@ int32_t read_records(Load *load)
     }
 }
 
-// Under -w the file is patched wherever the CRC's two bytes lie; a file
-// that holds them nowhere cannot take the CRC.
-int32_t check_crc_place(const Load &load)
-{
-    bool patched = !(options & (OPT_IN_NOT_RECORDS | OPT_CHECK));
-    if (!load.whole || !patched || load.crc_bytes == 3)
-        return STATUS_OK;
-    std::printf("No record holds the CRC at link address %08lX, Aborting\n",
-                static_cast<unsigned long>(link_address));
-    return ERR_CRC_NOT_IN_FILE;
-}
-
 // Both loaders: only the records differ.
 int32_t load_record_file(RecordLoad *found, const char *path, uint8_t *image, uint32_t capacity,
                          uint32_t block, RecordFormat format)
@@ -260,7 +214,6 @@ int32_t load_record_file(RecordLoad *found, const char *path, uint8_t *image, ui
     load.found = found;
     load.image = image;
     load.capacity = capacity;
-    load.whole = options & OPT_WHOLE;
     if (record_file_start(&load.reader, f, 0, format) != STATUS_OK) {
         std::fclose(f);
         return ERR_NO_MEMORY;
@@ -271,14 +224,14 @@ int32_t load_record_file(RecordLoad *found, const char *path, uint8_t *image, ui
     // incomplete without anyone being told.
     if (status == STATUS_OK && std::ferror(f))
         status = ERR_READ_SHORT;
-    if (status == STATUS_OK)
-        status = check_crc_place(load);
     record_file_stop(&load.reader);
-    make_plan(load.notes, f, status, &found->plan);
+    if (image)
+        make_plan(load.notes, f, status, &found->plan);
     std::fclose(f);
 
     loaded_bytes = load.total;
-    fill_summary(image, block);
+    if (image)
+        fill_summary(image, block);
     return status;
 }
 
@@ -296,9 +249,14 @@ int32_t load_hex_records(RecordLoad *found, const char *path, uint8_t *image, ui
     return load_record_file(found, path, image, capacity, block, RecordFormat::INTEL_HEX);
 }
 
+int32_t load_record_extents(RecordLoad *found, const char *path, RecordFormat format)
+{
+    return load_record_file(found, path, nullptr, MIN_CAPACITY, MIN_CAPACITY, format);
+}
+
 void release_record_load(RecordLoad *load)
 {
-    release_elf_load(&load->elf);
+    release_extents(&load->extents);
     *load = RecordLoad{};
 }
 

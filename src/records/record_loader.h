@@ -7,8 +7,7 @@
 #include "records/record_reader.h"
 
 // Places every data record at its address minus link_address, in file order,
-// until an end record or the end of the file (under -w only the part of
-// each record from the link address to capacity). Bytes that are no record
+// until an end record or the end of the file. Bytes that are no record
 // are passed over; a damaged record of a known type fails the load with its
 // message. Sets link_record (the number of the last data record that starts
 // at the link address) and loaded_bytes, fills the summary, and leaves in
@@ -26,6 +25,16 @@
 // number); an end-of-file record ends the load.
 [[nodiscard]] int32_t load_hex_records(RecordLoad *found, const char *path, uint8_t *image,
                                        uint32_t capacity, uint32_t block);
+
+// Reads the data records of the whole file at path into found->extents,
+// every record at its address (a file that holds more than one module, or
+// a module among other data: -w); a damaged record fails the load as
+// above. Returns 0, ERR_RECORD_SUM, ERR_READ_SHORT, ERR_NO_MEMORY or errno.
+[[nodiscard]] int32_t load_record_extents(RecordLoad *found, const char *path,
+                                          RecordFormat format);
+
+// Frees what found holds and empties it.
+void release_record_load(RecordLoad *found);
 
 // Completes the report of a run that failed on the record file at path:
 // where its data lies (the lowest and highest address of its data records,

@@ -163,12 +163,12 @@ TEST_F(Upgrade, BuildImageChecksTheConvertedModule)
     input_path = path.data();
     options = OPT_IN_BIN | OPT_UPGRADE;
     StdoutCapture out;
-    uint16_t loaded_crc = 0;
+    BuiltModule built = {};
     RecordLoad found = {};
-    ASSERT_EQ(build_test_image(&found, &loaded_crc), STATUS_OK);
+    ASSERT_EQ(build_test_image(&found, &built), STATUS_OK);
     // The summary line shows the module as loaded; no CRC difference follows.
     EXPECT_EQ(out.stop(), "          CRC E954 Size 40 Type 00 Version 4344\n");
-    EXPECT_EQ(loaded_crc, 0xE954);
+    EXPECT_EQ(built.crc, 0xE954);
     EXPECT_EQ(image_block_size, 1036u / 16 * 16 + 32);
     EXPECT_EQ(Bytes(reinterpret_cast<char *>(module_image), 48), upgraded_module);
     EXPECT_EQ(get_be16(summary.crc), 0xCB10);

@@ -58,7 +58,7 @@ protected:
                   0);
         if (!with_plan)
             found.plan.valid = false;
-        found.crc = 0xF7C2;  // the CRC of the whole module, as command 2 finds it
+        found.crcs[0] = 0xF7C2;  // the CRC of the whole module, as command 2 finds it
         StdoutCapture capture;
         int32_t rc = copy_with_crc(dir.file("in.abs").c_str(), dir.file("in.new").c_str(), found);
         out = capture.stop();
