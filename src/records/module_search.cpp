@@ -99,6 +99,12 @@ bool find_modules(const Extents &e, FILE *file, uint64_t *addresses, int max, in
     for (uint32_t i = 0; i < e.count && !s.failed; i++) {
         const Extent &x = sorted[i];
         for (uint64_t done = 0; done < x.length && !s.failed;) {
+            // No module begins inside the last one found: its bytes are
+            // not read twice.
+            if (s.next > x.address + done) {
+                done = s.next - x.address;
+                continue;
+            }
             uint64_t n = x.length - done < PIECE ? x.length - done : PIECE;
             const uint8_t *p = e.data ? e.data + x.at + done : nullptr;
             if (e.in_file) {
