@@ -15,6 +15,9 @@ configure_file(${PROJECT_SOURCE_DIR}/man/tarvel.1.in ${TARVEL_DOC_BUILD_DIR}/man
 set(TARVEL_MAINTAINER "tarvel developers <tarvel@example.org>"
     CACHE STRING "Maintainer field of the Debian package")
 
+# The JSON Schema of what --json prints, for the scripts that read it.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/report.schema.json DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 if(WIN32)
   install(FILES ${TARVEL_DOC_BUILD_DIR}/man/tarvel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})

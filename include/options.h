@@ -21,6 +21,7 @@ constexpr uint32_t OPT_OUT_HEX = 0x2000;   // -o=hex: write the module as Intel 
 constexpr uint32_t OPT_IN_ELF = 0x4000;    // -i=elf: the input is a linker's ELF file
 constexpr uint32_t OPT_WHOLE = 0x8000;     // -w: the record file holds more than the module
 constexpr uint32_t OPT_CHECK = 0x10000;    // -k: check the stored CRC, write nothing
+constexpr uint32_t OPT_JSON = 0x20000;     // --json: one JSON document on stdout, no text lines
 
 // Outputs that hold the whole module (the thd file holds its summary).
 constexpr uint32_t OPT_OUT_MODULE = OPT_OUT_BIN | OPT_OUT_THX | OPT_OUT_HEX;

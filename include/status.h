@@ -29,6 +29,7 @@ constexpr int32_t ERR_OUTPUT_TYPE = 0x8803;   // -o type not recognised
 constexpr int32_t ERR_TYPE_LETTER = 0x8804;   // type option with a letter other than I, O
 constexpr int32_t ERR_CHECK_WRITES = 0x8805;  // -k with an option or input that writes
 constexpr int32_t ERR_SEVERAL_MODULES = 0x8806; // an output of one module in a run of several
+constexpr int32_t ERR_JSON_RAW = 0x8807;      // --json with raw packaging, which it cannot report
 
 // Module check: 0x8C00 with one bit per failed rule.
 constexpr int32_t ERR_MODULE_CHECK = 0x8C00;

@@ -20,18 +20,22 @@ namespace {
 
 constexpr int MAX_HINTS = 2;
 int hints_given = 0;
+char *hint_words = nullptr;  // where the words go besides standard error
+size_t hint_room = 0;
 
 __attribute__((format(printf, 1, 2))) void hint(const char *format, ...)
 {
     if (hints_given == MAX_HINTS)
         return;
     hints_given++;
+    char line[1024];
     std::va_list args;
     va_start(args, format);
-    std::fputs("tarvel: ", stderr);
-    std::vfprintf(stderr, format, args);
-    std::fputc('\n', stderr);
+    std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    std::fprintf(stderr, "tarvel: %s\n", line);
+    size_t used = std::strlen(hint_words);
+    std::snprintf(hint_words + used, hint_room - used, "%s%s", used ? "\n" : "", line);
 }
 
 unsigned long ul(uint32_t v) { return static_cast<unsigned long>(v); }
@@ -429,9 +433,12 @@ void explain_command(const Run &run)
 
 }  // namespace
 
-void explain_failure(const Run &run)
+void explain_failure(const Run &run, char *words, size_t size)
 {
     hints_given = 0;
+    hint_words = words;
+    hint_room = size;
+    words[0] = 0;
     if (run.failed_command > 0)
         explain_command(run);
     else if (run.failed_option || run.status == ERR_CHECK_WRITES)

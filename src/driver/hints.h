@@ -7,5 +7,6 @@
 
 // Prints the explanation of the failed run from what its steps found (the
 // run's value, the settings, the module image), so it runs before the image
-// is freed. Nothing is read again from a file or from the arguments.
-void explain_failure(const Run &run);
+// is freed. Nothing is read again from a file or from the arguments. The
+// same words, without "tarvel: ", go to words (size bytes), one line each.
+void explain_failure(const Run &run, char *words, size_t size);

@@ -158,6 +158,13 @@ RecordFileLoader module_loader(Run *run)
             }};
 }
 
+// The start of a module's summary line, which a JSON report does without.
+void print_run_line()
+{
+    if (!(options & OPT_JSON))
+        std::printf("\ttarvel %s ", input_path);
+}
+
 // What the run keeps of the module just built, while its image is there.
 void report_module(Run *run, const BuiltModule &built, int32_t status)
 {
@@ -188,7 +195,7 @@ int32_t load_modules(Run *run)
 {
     RecordLoad *found = &run->load;
     if (!read_whole()) {
-        std::printf("\ttarvel %s ", input_path);
+        print_run_line();
         BuiltModule built = {};
         int32_t status = build_image(record_loader(run), info_reader(run), &built);
         found->module_count = 1;
@@ -202,7 +209,7 @@ int32_t load_modules(Run *run)
     int32_t wrong = STATUS_OK;
     found->current = 0;
     do {
-        std::printf("\ttarvel %s ", input_path);
+        print_run_line();
         BuiltModule built = {};
         int32_t status = build_image(module_loader(run), info_reader(run), &built);
         found->crcs[found->current] = built.crc;

@@ -179,8 +179,11 @@ int32_t set_option(int letter, const char *value)
         options |= OPT_UPGRADE;
         break;
     case 'V':
-        options |= OPT_VERBOSE;
-        print_banner();
+        // A JSON report has no progress lines.
+        if (!(options & OPT_JSON)) {
+            options |= OPT_VERBOSE;
+            print_banner();
+        }
         break;
     case 'W':
         options |= OPT_WHOLE;

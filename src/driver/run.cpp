@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/commands.h"
@@ -10,10 +11,12 @@
 #include "driver/help.h"
 #include "driver/hints.h"
 #include "driver/info_file.h"
+#include "driver/json_report.h"
 #include "driver/option_parser.h"
 #include "module/crc16.h"
 #include "options.h"
 #include "platform/backup.h"
+#include "platform/console_capture.h"
 #include "platform/durability.h"
 #include "platform/run_lock.h"
 #include "platform/scratch_files.h"
@@ -57,6 +60,8 @@ int32_t read_arguments(int argc, const char *const *argv, Run *run, Request *req
             run->stray_argument = arg;
             break;
         }
+        if (!std::strcmp(arg, "--json"))
+            continue;
         status = set_option(option_letter(arg), option_value(arg));
         if (status != 0) {
             run->failed_option = arg;
@@ -64,6 +69,26 @@ int32_t read_arguments(int argc, const char *const *argv, Run *run, Request *req
         }
     }
     return status;
+}
+
+// --json among the options.
+bool json_requested(int argc, const char *const *argv)
+{
+    for (int i = 1; i < argc && argv[i][0] == '-'; i++)
+        if (!std::strcmp(argv[i], "--json"))
+            return true;
+    return false;
+}
+
+// The run's one JSON document, with the text it held back and the words
+// of a failure.
+void report_json(const Run &run, FileCrcReport &file, const char *explanation)
+{
+    if (!(options & OPT_JSON))
+        return;
+    char *printed = release_stdout(&file.printed);
+    print_json_report(run, file, printed ? printed : "", explanation);
+    std::free(printed);
 }
 
 // The default output of bin and thx input (none under -k, which writes
@@ -102,6 +127,11 @@ int32_t run_after_options(Run *run, int32_t status)
     }
     if (!(options & OPT_MODULE))
         return ERR_NO_MODULE;
+    if ((options & OPT_JSON) && (options & OPT_IN_RAW)) {
+        std::printf("--json reports the modules a run reads or sets: raw packaging is refused, "
+                    "Aborting\n");
+        return ERR_JSON_RAW;
+    }
     if (int32_t rc = check_writes_nothing(); rc != STATUS_OK) {
         if (verbose())
             std::printf("Options error %04X\n", unsigned(rc));
@@ -122,9 +152,10 @@ int print_request(Request request)
 // -c prints the CRC of the file -m names and ends the run with its status.
 // What the options staged (a CFG line's generic.tmp) goes into place when
 // it succeeds.
-int32_t file_crc_run()
+int32_t file_crc_run(FileCrcReport *file)
 {
-    int32_t status = print_file_crc(input_path);
+    int32_t status = print_file_crc(input_path, &file->size, &file->crc);
+    file->done = true;
     int step = 0;
     const char *failed = nullptr;
     if (status == STATUS_OK && (finish_cfg_file() != STATUS_OK || !commit_staged_files(&step) ||
@@ -166,33 +197,41 @@ void end_run(Run *run)
 int run_tool(int argc, const char *const *argv)
 {
     Run run = {};
+    FileCrcReport file = {};
     run.status = -1;
+    // A report for machines holds back the text lines from the start.
+    if (json_requested(argc, argv) && hold_stdout())
+        options |= OPT_JSON;
     if (argc >= 2) {
         Request request = Request::NONE;
         run.status = read_arguments(argc, argv, &run, &request);
         if (request != Request::NONE) {
+            std::free(release_stdout(&file.printed));
             end_run(&run);
             return print_request(request);
         }
         if (options & OPT_FILE_CRC) {
-            int32_t crc_status = file_crc_run();
+            run.status = file_crc_run(&file);
             end_run(&run);
-            return crc_status;
+            report_json(run, file, "");
+            return run.status;
         }
         complete_paths();
         run.status = run_after_options(&run, run.status);
     }
     discard_scratch_files();
     release_run_locks();
-    if (run.status != 0 && (options & OPT_HELP))
+    if (run.status != 0 && (options & OPT_HELP) && !(options & OPT_JSON))
         print_help();
     if (verbose())
         std::printf("Exit code %d Error %04X\n", run.status != 0 ? 1 : 0, unsigned(run.status));
+    char words[2048] = "";
     if (run.status != 0) {
         std::fflush(stdout);  // the messages first, then what they mean
         complete_report(&run);
-        explain_failure(run);
+        explain_failure(run, words, sizeof words);
     }
+    report_json(run, file, words);
     free_image();
     end_run(&run);
     return run.status != 0 ? 1 : 0;

@@ -9,6 +9,7 @@
 
 #include "module/crc16_kernels.h"
 #include "platform/input_file.h"
+#include "state.h"
 #include "status.h"
 
 namespace {
@@ -137,7 +138,7 @@ int32_t file_crc(const char *path, uint16_t *crc)
     return STATUS_OK;
 }
 
-int32_t print_file_crc(const char *path)
+int32_t print_file_crc(const char *path, int64_t *size_out, uint16_t *crc_out)
 {
     // Without -m there is no file to open; report it as a missing file.
     const char *shown = path ? path : "";
@@ -157,6 +158,9 @@ int32_t print_file_crc(const char *path)
     std::fclose(f);
     uint16_t crc;
     int32_t rc = file_crc(path, &crc);
-    std::printf("%s Size %ld Crc %04x\n", path, size, unsigned(crc));
+    if (!(options & OPT_JSON))
+        std::printf("%s Size %ld Crc %04x\n", path, size, unsigned(crc));
+    *size_out = size;
+    *crc_out = crc;
     return rc;
 }

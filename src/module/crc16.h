@@ -26,6 +26,7 @@ uint16_t crc16_update(const uint8_t *buffer, size_t length, uint16_t running);
 // Returns 0, errno when the file cannot be opened, or ERR_NO_MEMORY.
 [[nodiscard]] int32_t file_crc(const char *path, uint16_t *crc);
 
-// The -c command: prints "<path> Size <n> Crc <crc>". Returns file_crc's
-// status, or errno when the file cannot be opened or sized.
-[[nodiscard]] int32_t print_file_crc(const char *path);
+// The -c command: prints "<path> Size <n> Crc <crc>" (for a JSON report,
+// only gives them in *size and *crc). Returns file_crc's status, or errno
+// when the file cannot be opened or sized.
+[[nodiscard]] int32_t print_file_crc(const char *path, int64_t *size, uint16_t *crc);

@@ -84,8 +84,11 @@ int32_t load_input(const RecordFileLoader &record_loader, const InfoFileReader &
     return rc;
 }
 
+// The summary line of the module, which a JSON report carries as fields.
 void print_summary_line()
 {
+    if (options & OPT_JSON)
+        return;
     std::printf(" %*.*s CRC %04X Size %ld Type %02x Version %04X\n", 8, 8,
                 reinterpret_cast<const char *>(summary.tag), unsigned(get_be16(summary.crc)),
                 long(int32_t(get_be32(summary.size))), unsigned(summary.type),

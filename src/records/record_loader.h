@@ -36,6 +36,18 @@
 // Frees what found holds and empties it.
 void release_record_load(RecordLoad *found);
 
+// Where a CRC byte lies in a record file: the offset of its first
+// character (its byte in a T-record), and its line (0 for a T-record).
+struct CrcByte {
+    bool found;
+    uint64_t offset;
+    uint64_t line;
+};
+
+// Finds in the record file at path the first data record (before the end
+// record) that holds the byte at address, and the one at address + 1.
+void locate_crc_bytes(const char *path, RecordFormat format, uint32_t address, CrcByte bytes[2]);
+
 // Completes the report of a run that failed on the record file at path:
 // where its data lies (the lowest and highest address of its data records,
 // read to the end record or the end; damaged records and stray bytes are

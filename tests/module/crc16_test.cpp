@@ -87,6 +87,9 @@ TEST_F(FileCrc, FilesAcrossPieceBoundaries)
 
 TEST_F(FileCrc, PrintedLineAndFailures)
 {
+    int64_t size = 0;
+    uint16_t printed = 0;
+    auto print_file_crc = [&](const char *file) { return ::print_file_crc(file, &size, &printed); };
     write_file(dir.file("digits"), "123456789");
     std::string path = dir.file("digits");
     StdoutCapture out;

@@ -44,6 +44,7 @@ version=$(dpkg-deb -f "$deb" Version)
 check "changelog.gz starts with version $version" \
   bash -c '[ "$(zcat "$1" | head -n 1 | cut -d " " -f 1,2)" = "tarvel ($2)" ]' _ "$doc/changelog.gz" "$version"
 
+check "the JSON Schema of --json is installed" cmp -s "$tests/../docs/report.schema.json" "$doc/report.schema.json"
 check "usr/lib/cmake/tarvel/tarvelConfig.cmake" [ -f "$root/usr/lib/cmake/tarvel/tarvelConfig.cmake" ]
 check "a CMake project uses the package" "$tests/cmake_package/consumer_test.sh" prefix "$root/usr"
 
