@@ -17,7 +17,7 @@
 #      scratch directories and compare exit codes, console output and every
 #      file byte for byte.
 #
-# Needs qemu-user, g++-aarch64-linux-gnu, g++-s390x-linux-gnu and googletest
+# Needs qemu-user, g++-aarch64-linux-gnu, g++-s390x-linux-gnu googletest and objcopy
 # (Debian packages; TARVEL_GTEST_SOURCE_DIR overrides /usr/src/googletest).
 set -euo pipefail
 
@@ -25,7 +25,7 @@ set -euo pipefail
 # pattern that matches no test does no harm. TARVEL_PROGRAM_TESTS overrides.
 # The fault-injection suites (their own executable) run natively in CI:
 # they test the host's file system, which is the same under emulation.
-PROGRAM_TESTS=${TARVEL_PROGRAM_TESTS:-Program*:RecordJob*:EntriesProgram*:RealFiles*:DirectoryInput*:IntelHexFiles*:Hints*:ElfFiles*}
+PROGRAM_TESTS=${TARVEL_PROGRAM_TESTS:-Program*:RecordJob*:EntriesProgram*:RealFiles*:DirectoryInput*:IntelHexFiles*:Hints*:ElfFiles*:DamagedInputs*:ModuleSearch*}
 JOBS=${JOBS:-$(nproc)}  # build jobs, and test processes run side by side
 
 if [ $# -lt 1 ]; then
@@ -119,6 +119,8 @@ hex_file "$scratch/old.bin" \
 # A module whose size is not a multiple of 4 and whose magic is wrong.
 hex_file "$scratch/bad.bin" \
   FFFF7FFF87CDF00E 0000002A 2400000000000000 4441544144415441 00000024 00000028 41000000 5A690FF0
+# The ARM ELF fixture's two modules in a whole-flash S-record file, CRCs unset.
+objcopy -O srec "$root/tests/fixtures/elf/cortex_m.elf" "$scratch/flash.srec"
 printf 'tag=DATA\nname=Raw data\nversion=0x0102\ntype=0x24\nnumber=7\nCFG=PORT1 MODE2 -1\n' > "$scratch/data.inf"
 printf 'SNBR\0\0\0\0\0\0\0\4\0\0\0\1raw data bytes' > "$scratch/data.raw"
 
@@ -170,6 +172,18 @@ compare_jobs() {
   put "$scratch/data.raw" data.raw
   run "raw packaged" -m=data -i=raw -f=data.inf -s=+ -o=bin -d -v
   expect_exit "raw packaged" 0
+
+  # Every module of an ELF file found without -l, set, then checked in a
+  # whole-flash S-record file made from it, as text and as JSON.
+  fresh
+  put "$root/tests/fixtures/elf/cortex_m.elf" fw.elf
+  run "every module of an ELF file" -m=fw -i=elf -v
+  expect_exit "every module of an ELF file" 0
+  run "every module of an ELF file, as JSON" -m=fw -i=elf -k --json
+  expect_exit "every module of an ELF file, as JSON" 0
+  put "$scratch/flash.srec" flash.srec
+  run "every module of a whole-flash file" -m=flash -i=srec -w -k --json
+  expect_exit "every module of a whole-flash file" 1
 
   # Failures and their messages.
   fresh

@@ -165,16 +165,23 @@ TEST(ConcurrentRuns, RunsOnOtherModulesDoNotWait)
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX), 0);
     Started a = start_tarvel(dir.path(), {"-m=a", "-l=8000"});
+    // a.srec shares a.new and a.bak with a.abs: its run waits as well.
+    write_file(dir.file("a.srec"), original);
+    Started srec = start_tarvel(dir.path(), {"-m=a", "-i=srec", "-l=8000"});
 
-    // The run on b goes through while the run on a waits.
+    // The run on b goes through while the runs on a wait.
     RunResult b = run_tarvel(dir.path(), {"-m=b", "-l=8000"});
     EXPECT_EQ(b.exit_code, 0) << b.out;
     EXPECT_NE(read_file(dir.file("b.abs")), original);
     EXPECT_FALSE(has_exited(a));
+    EXPECT_FALSE(has_exited(srec));
     EXPECT_EQ(read_file(dir.file("a.abs")), original);
+    EXPECT_EQ(read_file(dir.file("a.srec")), original);
 
     close(holder);
     RunResult done = finish_tarvel(a);
     EXPECT_EQ(done.exit_code, 0) << done.out;
+    EXPECT_EQ(finish_tarvel(srec).exit_code, 0);
+    EXPECT_EQ(read_file(dir.file("a.srec")), read_file(dir.file("b.abs")));
     EXPECT_EQ(read_file(dir.file("a.abs")), read_file(dir.file("b.abs")));
 }

@@ -52,6 +52,12 @@ TEST_F(Hints, EveryFailureSaysWhatWasWrong)
     const std::string NO_MODULE = "no module given: tarvel -m=[path/]modu ...; tarvel --help lists "
                                   "the options\n";
     const std::string W = " (-w takes the module out of a file that holds more)\n";
+    const std::string ELF = read_file(std::string(TARVEL_ELF_FIXTURES) + "/cortex_m.elf");
+    auto NO_CRC_AT = [](const std::string &link) {
+        return "\ttarvel modu.elf No segment of modu.elf holds the CRC at link address " + link +
+               ", Aborting\n \xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF CRC 01A4 Size -1 Type ff Version "
+               "FFFF\nError 8011, errno 0 in batchfile command 2\n";
+    };
     Row rows[] = {
         {{{"modu.abs", FAR}}, {"-m=modu", "-l=8000"}, NOTHING + NO_FIT,
          "no record starts at link address 00008000; " + SPAN + " (did you mean -l=8008000?)\n"},
@@ -94,11 +100,23 @@ TEST_F(Hints, EveryFailureSaysWhatWasWrong)
          "30303030); size 34383434 reaches beyond the 1056 bytes of the image\n"
          "tarvel: modu.bin looks like an S-record file; tarvel reads those with -i=abs, from "
          "modu.abs\n"},
-        {{{"modu.abs", read_file(std::string(TARVEL_ELF_FIXTURES) + "/cortex_m.elf")}},
+        {{{"modu.abs", ELF}},
          {"-m=modu", "-l=8008000"},
          NOTHING + "Module format problem 8C0E FFFFFFFF FFFFFFFF\nError 8c0e, errno 0 in batchfile command 2\n",
          "modu.abs holds no data records that tarvel reads\n"
          "tarvel: modu.abs looks like an ELF file; tarvel reads those with -i=elf, from modu.elf\n"},
+        {{{"modu.elf", ELF}}, {"-m=modu", "-i=elf", "-l=20000000"}, NO_CRC_AT("20000000"),
+         "20000000 is the address of section .data in memory; its bytes load at 08008130 (use "
+         "-l=8008130)\n"},
+        {{{"modu.elf", ELF}}, {"-m=modu", "-i=elf", "-l=20000004"}, NO_CRC_AT("20000004"),
+         "20000004 is the address of section .bss, which has no bytes in the file (memory that is "
+         "zeroed when the program starts): no module lies there\n"},
+        {{{"modu.s19", FAR}}, {"-m=modu", "-i=s19", "-f=none.inf"},
+         "\ttarvel modu.s19           CRC 0000 Size 0 Type 00 Version 0000\n"
+         "Error 2, errno 2 in batchfile command 2\n",
+         "the info file none.inf cannot be read: No such file or directory\ntarvel: modu.s19 holds "
+         "S-records, but -i=s19 reads raw data: give the file a name tarvel reads as S-records "
+         "(modu.srec, -i=srec), or in CMake the TYPE abs\n"},
         {{}, {"-m=modu", "-q"}, "Unknown option Q\n",
          "-q is no option of tarvel; tarvel --help lists them\n"},
         {{{"modu.abs", FAR}}, {"-m=modu", "-l=8008000"}, SAMPLE_LINE, ""},

@@ -121,6 +121,17 @@ expect_exit "bin to bin and thd, again" 0
 run "bin to thx" -m=sub{/}modu -i=bin -o=thx -l=10000 -t=32 -v
 run "file crc" -c -m=sub{/}modu.bin
 
+# Every module of an ELF file found without -l and set, then checked with
+# the report for machines, which the tool holds back in a file of its own
+# until the run ends.
+fresh
+put "$examples/../tests/fixtures/elf/cortex_m.elf" fw.elf
+run "every module of an ELF file" -m=fw -i=elf -v
+expect_exit "every module of an ELF file" 0
+run "every module checked, as JSON" -m=fw -i=elf -k --json
+expect_exit "every module checked, as JSON" 0
+run "a failure, as JSON" -m=fw -i=elf -l=20000000 --json
+
 # Failures and the system error numbers in their messages.
 fresh
 run "missing input" -m=nosuch -v
