@@ -1,16 +1,19 @@
 # tarvel_set_crc: sets the module CRC in the record or ELF file a target writes.
 #
-#   tarvel_set_crc(<target> RECORD_FILE <file> [TYPE abs|hex|elf] LINK_ADDRESS <hex>
+#   tarvel_set_crc(<target> RECORD_FILE <file> [TYPE abs|hex|elf] [LINK_ADDRESS <hex>...]
 #                  [OUTPUTS [bin] [thx] [thd]] [VERBOSE])
 #
 # Adds a POST_BUILD step to <target> that runs the main job in the directory
 # of <file> (relative paths are taken from the current binary directory):
 #
-#   tarvel -m=<file without extension> -i=<type> -l=<hex> [-o=bin] [-o=thx] [-d] [-v]
+#   tarvel -m=<file without extension> -i=<type> [-l=<hex>...] [-w] [-o=bin] [-o=thx] [-d] [-v]
 #
 # Without TYPE the extension gives the type: .abs .shx .srec .s19 .s28 .s37
 # .mot are S-records (abs), .hex .ihx .ihex Intel HEX (hex), .elf .axf .out
 # ELF (elf); TYPE shx is the same as abs. Any other extension needs TYPE.
+# Without LINK_ADDRESS the tool finds every module itself: in an ELF file,
+# or in a record file it reads whole (-w); with several, an ELF file or a
+# whole record file takes a module at each.
 #
 # The CRC is set in <file> itself; the previous file is kept as <name>.bak,
 # and OUTPUTS adds <name>.bin, <name>.thx and <name>.thd beside it. A
@@ -27,7 +30,7 @@
 #
 # tarvel_check_crc: checks the module CRC of a file, writing nothing.
 #
-#   tarvel_check_crc(<target> FILE <file> [TYPE abs|hex|elf|thx|bin] LINK_ADDRESS <hex>
+#   tarvel_check_crc(<target> FILE <file> [TYPE abs|hex|elf|thx|bin] [LINK_ADDRESS <hex>...]
 #                    [WHOLE_IMAGE])
 #
 # Adds a POST_BUILD step to <target> that runs tarvel -k on <file> (with -w
@@ -64,11 +67,14 @@ macro(_tarvel_module_file caller target file_keyword file link types)
     message(FATAL_ERROR "${caller}: ${file_keyword} is required")
   endif()
   # The tool reads hexadecimal digits up to the first other character, so
-  # 0x8000 would silently mean address 0.
-  if(NOT "${link}" MATCHES "^[0-9A-Fa-f]+$")
-    message(FATAL_ERROR "${caller}: LINK_ADDRESS must be hexadecimal digits "
-                        "without a prefix, such as 8000; got '${link}'")
-  endif()
+  # 0x8000 would silently mean address 0. Without LINK_ADDRESS the tool
+  # finds the modules itself, in an ELF file or a whole image.
+  foreach(_tarvel_link IN ITEMS ${link})
+    if(NOT "${_tarvel_link}" MATCHES "^[0-9A-Fa-f]+$")
+      message(FATAL_ERROR "${caller}: LINK_ADDRESS must be hexadecimal digits "
+                          "without a prefix, such as 8000; got '${_tarvel_link}'")
+    endif()
+  endforeach()
   set(_tarvel_path "${file}")
   cmake_path(ABSOLUTE_PATH _tarvel_path BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} NORMALIZE)
   cmake_path(GET _tarvel_path PARENT_PATH dir)
@@ -97,12 +103,24 @@ macro(_tarvel_module_file caller target file_keyword file link types)
     message(FATAL_ERROR "${caller} takes the types ${_tarvel_list}, "
                         "not '${type}' (${_tarvel_path})")
   endif()
-  # The tool appends the lower-case type to the -m path to find the file;
-  # S-records in a .shx file are its type shx.
-  if(type STREQUAL "abs" AND _tarvel_extension STREQUAL ".shx")
-    set(type shx)
+  # Without LINK_ADDRESS the tool finds every module of the file itself:
+  # an ELF file's, or, read whole, a record file's.
+  set(_tarvel_find "")
+  if("${link}" STREQUAL "" AND type MATCHES "^(abs|hex|thx)$")
+    set(_tarvel_find -w)
   endif()
-  set(args -m=${name} -i=${type} -l=${link})
+  # The tool appends the type to the -m path to find the file, and reads
+  # S-records and Intel HEX by several names of its own.
+  if(type STREQUAL "abs" AND _tarvel_extension MATCHES "^\\.(shx|srec|s28|s37|mot)$")
+    set(type ${CMAKE_MATCH_1})
+  elseif(type STREQUAL "hex" AND _tarvel_extension STREQUAL ".ihx")
+    set(type ihx)
+  endif()
+  set(args -m=${name} -i=${type})
+  foreach(_tarvel_link IN ITEMS ${link})
+    list(APPEND args -l=${_tarvel_link})
+  endforeach()
+  list(APPEND args ${_tarvel_find})
   if(_tarvel_extension STREQUAL ".${type}")
     set(command $<TARGET_FILE:tarvel::tarvel>)
   else()
@@ -120,7 +138,7 @@ function(_tarvel_needs_tool target)
 endfunction()
 
 function(tarvel_set_crc target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "VERBOSE" "RECORD_FILE;TYPE;LINK_ADDRESS" "OUTPUTS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "VERBOSE" "RECORD_FILE;TYPE" "OUTPUTS;LINK_ADDRESS")
   _tarvel_module_file(tarvel_set_crc ${target} RECORD_FILE "${arg_RECORD_FILE}"
                       "${arg_LINK_ADDRESS}" "abs|hex|elf")
   set(file ${_tarvel_path})
@@ -159,11 +177,11 @@ function(tarvel_set_crc target)
 endfunction()
 
 function(tarvel_check_crc target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "WHOLE_IMAGE" "FILE;TYPE;LINK_ADDRESS" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "WHOLE_IMAGE" "FILE;TYPE" "LINK_ADDRESS")
   _tarvel_module_file(tarvel_check_crc ${target} FILE "${arg_FILE}" "${arg_LINK_ADDRESS}"
                       "abs|hex|elf|thx|bin")
   list(APPEND args -k)
-  if(arg_WHOLE_IMAGE)
+  if(arg_WHOLE_IMAGE AND NOT "-w" IN_LIST args)
     list(APPEND args -w)
   endif()
   add_custom_command(TARGET ${target} POST_BUILD

@@ -116,15 +116,16 @@ check "image.elf is checked after its CRC is set" grep -q '^Crc correct - da9a' 
 check "image.elf differs from the linker's in two bytes" \
   [ "$(cmp -l "$elf_fixture" image.elf | wc -l)" -eq 2 ]
 
-# Through a scratch directory: set.srec set in place, its old content kept
-# as set.bak beside it, and records.s19 checked as S-records.
-check "set.srec carries the CRC" grep -q "^S1..8000$crc" set.srec
-check "set.bak is set.srec before the CRC" cmp -s "$sample" set.bak
-check "records.s19 is checked as S-records" grep -q $'\ttarvel records.abs ' "$scratch/build1.log"
+# Through a scratch directory: set.s19 set in place, its old content kept
+# as set.bak beside it; records.srec checked as the tool's own type.
+check "set.s19 carries the CRC" grep -q "^S1..8000$crc" set.s19
+check "set.bak is set.s19 before the CRC" cmp -s "$sample" set.bak
+check "records.srec is checked as S-records" grep -q $'\ttarvel records.srec ' "$scratch/build1.log"
 
 # The README's examples: the CMake one built in readme/, the Make one with
-# the tool on PATH. firmware.elf gets its CRC, two bytes changed, and
-# firmware.srec made from it passes the whole-image check.
+# the tool on PATH. Told no address, tarvel finds both modules of
+# firmware.elf and sets their CRCs, two bytes each, and firmware.srec made
+# from it passes the whole-image check of both.
 tool_dir=${prefix:+$prefix/bin}
 tool_dir=${tool_dir:-$build/_deps/tarvel-build}
 tool_in() { (cd "$1" && "$tool_dir/tarvel" "${@:2}") > /dev/null; }  # tool_in DIR ARGS...
@@ -136,13 +137,14 @@ PATH=$tool_dir:$PATH make -C "$scratch/make" firmware.srec OBJS=firmware.o OBJCO
   LD="$here/consumer/link_fixture.sh $elf_fixture cc" > "$scratch/make.log" 2>&1 || rc=$?
 check "the README's Make example builds" [ $rc -eq 0 ]
 [ $rc -eq 0 ] || cat "$scratch/make.log"
-check "the README's CMake example checks firmware.srec" grep -q $'\ttarvel firmware.abs ' "$scratch/build1.log"
+check "the README's CMake example checks both modules of firmware.srec" \
+  [ "$(grep -c $'^\ttarvel firmware.srec ' "$scratch/build1.log")" -eq 2 ]
 for dir in "$build/readme" "$scratch/make"; do
-  check "$dir/firmware.elf carries its CRC" tool_in "$dir" -m=firmware -i=elf -l=8008000 -k
-  check "$dir/firmware.elf differs from the linker's in two bytes" \
-    [ "$(cmp -l "$elf_fixture" "$dir/firmware.elf" | wc -l)" -eq 2 ]
+  check "$dir/firmware.elf carries both CRCs" tool_in "$dir" -m=firmware -i=elf -l=8008000 -l=800C000 -k
+  check "$dir/firmware.elf differs from the linker's in four bytes" \
+    [ "$(cmp -l "$elf_fixture" "$dir/firmware.elf" | wc -l)" -eq 4 ]
   cp "$dir/firmware.srec" "$scratch/flash.abs"
-  check "$dir/firmware.srec passes the whole-image check" tool_in "$scratch" -m=flash -l=8008000 -w -k
+  check "$dir/firmware.srec passes the whole-image check" tool_in "$scratch" -m=flash -w -k
 done
 
 # Second build, nothing changed: nothing links, so tarvel does not run.
@@ -151,7 +153,7 @@ before_abs=$(identity modu.abs)
 before_app=$(identity out/app.bak)
 build "$scratch/build2.log"
 check "unchanged build succeeds" [ $rc -eq 0 ]
-check "unchanged build does not run tarvel" bash -c '! grep -q "tarvel .*\.\(abs\|shx\) " "$1"' _ "$scratch/build2.log"
+check "unchanged build does not run tarvel" bash -c '! grep -q "tarvel .*\.\(abs\|shx\|srec\) " "$1"' _ "$scratch/build2.log"
 check "unchanged build leaves modu.bak" [ "$(identity modu.bak)" = "$before_bak" ]
 check "unchanged build leaves modu.abs" [ "$(identity modu.abs)" = "$before_abs" ]
 check "unchanged build leaves out/app.bak" [ "$(identity out/app.bak)" = "$before_app" ]
@@ -179,7 +181,7 @@ done <<'EOF'
 checked.abs Crc not set - Calculated adaa
 wrong.srec Crc not set - Calculated adaa
 broken.abs Error 8003, errno 0 in batchfile command 2
-bad.srec Error 8003, errno 0 in batchfile command 2
+bad.s19 Error 8003, errno 0 in batchfile command 2
 EOF
 check "no scratch directory is left" [ -z "$(find "$build" -name '.tarvel-*')" ]
 
@@ -191,6 +193,7 @@ while IFS='|' read -r args words; do
   check "$args is explained" grep -q "$words" "$scratch/bad.log"
 done <<'EOF'
 RECORD_FILE;broken.abs;LINK_ADDRESS;0x8000|LINK_ADDRESS must be hexadecimal digits
+RECORD_FILE;broken.abs;LINK_ADDRESS;8000;9000h|got '9000h'
 RECORD_FILE;image.mem;LINK_ADDRESS;8000|give the TYPE (abs, hex, elf)
 RECORD_FILE;image.bin;LINK_ADDRESS;8000|takes the types abs, hex, elf
 EOF
