@@ -200,8 +200,13 @@ int run_tool(int argc, const char *const *argv)
     FileCrcReport file = {};
     run.status = -1;
     // A report for machines holds back the text lines from the start.
-    if (json_requested(argc, argv) && hold_stdout())
-        options |= OPT_JSON;
+    if (json_requested(argc, argv)) {
+        if (hold_stdout())
+            options |= OPT_JSON;
+        else
+            std::fprintf(stderr, "tarvel: --json needs a temporary file to hold the text lines "
+                                 "back, and none can be made: the report is text\n");
+    }
     if (argc >= 2) {
         Request request = Request::NONE;
         run.status = read_arguments(argc, argv, &run, &request);
