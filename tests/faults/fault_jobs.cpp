@@ -108,6 +108,20 @@ const std::vector<std::pair<std::string, Entry>> &jobs()
              return FaultJob{"", {{"modu.elf", read_file(ELF_FIXTURES + "/cortex_m.elf")}},
                              {"-m=modu", "-i=elf", "-l=8008000"}, "modu.elf", {"modu.bak"}, {}, {}};
          }}},
+        // Both modules of the fixture, found without -l, set in one file.
+        {"every_module_elf", {KILLS | SIGNALS | WRITE_FAULTS | IO_ERRORS, [] {
+             return FaultJob{"", {{"modu.elf", read_file(ELF_FIXTURES + "/cortex_m.elf")}},
+                             {"-m=modu", "-i=elf"}, "modu.elf", {"modu.bak"}, {}, {}};
+         }}},
+        {"every_module_srec", {KILLS | NO_HARD_LINKS | IO_ERRORS, [] {
+             // The fixture's two segments that hold modules, as S3 records.
+             const Bytes elf = read_file(ELF_FIXTURES + "/cortex_m.elf");
+             std::string text = s_file(elf.substr(0x114, 0x130), 0x08008000, '3', 16);
+             for (uint32_t at = 0; at < 0x40; at += 16)
+                 text.insert(text.rfind("S7"), s_data('3', 0x0800C000 + at, elf.substr(0x248 + at, 16)) + "\n");
+             return FaultJob{"", {{"modu.srec", text}}, {"-m=modu", "-i=srec", "-w"}, "modu.srec",
+                             {"modu.bak"}, {}, {}};
+         }}},
     };
     return table;
 }
