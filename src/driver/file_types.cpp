@@ -6,16 +6,22 @@
 #include "options.h"
 #include "state.h"
 
+void lower_type_name(const char *text, size_t n, char lower[TYPE_NAME_MAX + 1])
+{
+    std::memset(lower, 0, TYPE_NAME_MAX + 1);
+    for (size_t i = 0; i < n && i < TYPE_NAME_MAX && text[i]; i++) {
+        char c = text[i];
+        lower[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    }
+}
+
 namespace {
 
 // The type whose name is the first n characters of name, in any case.
 const FileType *type_named(const char *name, size_t n)
 {
-    char lower[TYPE_NAME_MAX + 1] = {};
-    for (size_t i = 0; i < n && name[i]; i++) {
-        char c = name[i];
-        lower[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    }
+    char lower[TYPE_NAME_MAX + 1];
+    lower_type_name(name, n, lower);
     for (const FileType &t : file_types)
         if (!std::strcmp(t.name, lower))
             return &t;

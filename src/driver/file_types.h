@@ -5,9 +5,11 @@
 // the hints read it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "options.h"
+#include "path_limits.h"
 #include "record_format.h"
 
 // What a file holds, as its first bytes tell it.
@@ -64,10 +66,12 @@ inline constexpr FileType file_types[] = {
 };
 inline constexpr int file_type_count = sizeof file_types / sizeof file_types[0];
 
-
 // The type of that name, in any case: its first three characters, or a
 // whole name of four ("srec"). Null for none.
 const FileType *find_file_type(const char *name);
+
+// The first n characters of text (at most four) in lower case, terminated.
+void lower_type_name(const char *text, size_t n, char lower[TYPE_NAME_MAX + 1]);
 
 // The type of the run's input (input_ext).
 const FileType &input_type();

@@ -79,23 +79,36 @@ const char *state_of(const ModuleReport &m, bool set)
     return m.stored == m.crc ? "correct" : m.stored == CRC_UNSET ? "unset" : "wrong";
 }
 
-// Where the module's CRC bytes lie in the file: their byte offsets, and
-// their lines in a file of record lines.
-void put_crc_bytes(const Run &run, int i)
+// Where each module's CRC bytes lie in the file: their byte offsets, and
+// their lines in a file of record lines, which is read once for them all.
+void find_crc_bytes(const Run &run, CrcByte (*bytes)[2])
 {
-    CrcByte bytes[2] = {};
     const FileType &t = input_type();
+    int n = run.reported;
+    for (int i = 0; i < n; i++)
+        bytes[i][0] = bytes[i][1] = CrcByte{};
     if (t.format == RecordFormat::ELF) {
         const CopyPlan &plan = run.load.plan;
-        for (int k = 0; k < plan.patched_count; k++)
-            if (plan.patched[k].module == i && plan.patched[k].address < 2)
-                bytes[plan.patched[k].address] = {true, plan.patched[k].offset, 0};
+        for (int k = 0; k < plan.patched_count; k++) {
+            const PatchedRecord &r = plan.patched[k];
+            if (r.module < n && r.address < 2)
+                bytes[r.module][r.address] = {true, r.offset, 0};
+        }
     } else if (t.format == RecordFormat::NONE) {
-        bytes[0] = {true, 0, 0};  // a module file is the module
-        bytes[1] = {true, 1, 0};
+        for (int i = 0; i < n; i++) {
+            bytes[i][0] = {true, 0, 0};  // a module file is the module
+            bytes[i][1] = {true, 1, 0};
+        }
     } else {
-        locate_crc_bytes(input_path, t.format, uint32_t(run.modules[i].address), bytes);
+        uint32_t addresses[MAX_MODULES];
+        for (int i = 0; i < n; i++)
+            addresses[i] = uint32_t(run.modules[i].address);
+        locate_crc_bytes(input_path, t.format, addresses, n, bytes);
     }
+}
+
+void put_crc_bytes(const CrcByte bytes[2])
+{
     std::printf("\"crc_bytes\": [");
     for (int k = 0; k < 2; k++) {
         if (k)
@@ -112,9 +125,8 @@ void put_crc_bytes(const Run &run, int i)
     std::printf("]");
 }
 
-void put_module(const Run &run, int i, bool set)
+void put_module(const ModuleReport &m, const CrcByte crc_bytes[2], bool set)
 {
-    const ModuleReport &m = run.modules[i];
     std::printf("    {\"address\": ");
     put_address(m.address);
     std::printf(", \"size\": %lu, \"name\": ", static_cast<unsigned long>(m.size));
@@ -126,7 +138,7 @@ void put_module(const Run &run, int i, bool set)
     std::printf("     \"crc_before\": \"%04x\", \"crc_after\": \"%04x\", \"crc\": \"%04x\", "
                 "\"state\": \"%s\",\n     ", unsigned(m.stored), unsigned(set ? m.crc : m.stored),
                 unsigned(m.crc), state_of(m, set));
-    put_crc_bytes(run, i);
+    put_crc_bytes(crc_bytes);
     std::printf("}");
 }
 
@@ -160,13 +172,15 @@ void print_json_report(const Run &run, const FileCrcReport &file, const char *pr
     }
     // A run that checks writes nothing; one that sets writes every CRC when it succeeds.
     bool set = run.committed && !(options & OPT_CHECK);
+    CrcByte crc_bytes[MAX_MODULES][2];
+    find_crc_bytes(run, crc_bytes);
     std::printf("  \"modules\": [");
     int shown = 0;
     for (int i = 0; i < run.reported; i++) {
         if (run.modules[i].status != STATUS_OK && run.modules[i].status != ERR_CRC_WRONG)
             continue;
         std::printf("%s\n", shown++ ? "," : "");
-        put_module(run, i, set);
+        put_module(run.modules[i], crc_bytes[i], set);
     }
     std::printf("%s],\n  \"status\": %ld", shown ? "\n  " : "", static_cast<long>(run.status));
     if (run.status != STATUS_OK) {

@@ -39,8 +39,7 @@ InfoFileReader info_reader(Run *run)
 // The loader of a record file that holds one module at the link address.
 RecordFileLoader record_loader(Run *run)
 {
-    auto load = input_type().format == RecordFormat::INTEL_HEX ? load_hex_records : load_records;
-    if (load == load_hex_records)
+    if (input_type().format == RecordFormat::INTEL_HEX)
         return {&run->load, nullptr,
                 [](void *found, const char *path, uint8_t *image, uint32_t capacity, uint32_t block) {
                     return load_hex_records(static_cast<RecordLoad *>(found), path, image, capacity,
@@ -183,8 +182,7 @@ void report_module(Run *run, const BuiltModule &built, int32_t status)
     m.version = get_be16(image + HDR_VERSION);
     std::memcpy(m.tag, image + HDR_TAG, TAG_SIZE);
     uint32_t name_at = get_be32(image + HDR_NAME_OFFSET);
-    for (uint32_t i = 0; name_at < image_block_size && i + 1 < sizeof m.name &&
-                         name_at + i < image_block_size && image[name_at + i];
+    for (uint32_t i = 0; i + 1 < sizeof m.name && name_at + i < image_block_size && image[name_at + i];
          i++)
         m.name[i] = char(image[name_at + i]);
 }

@@ -77,11 +77,8 @@ int32_t set_file_type(int letter, const char *value)
     const FileType *t = find_file_type(value);
     if (letter == 'I') {
         if (!t || !t->input) {
-            char name[4] = {};
-            for (int i = 0; i < 3 && value[i]; i++) {
-                char c = value[i];
-                name[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-            }
+            char name[TYPE_NAME_MAX + 1];
+            lower_type_name(value, 3, name);
             std::printf("Input extension %s %s???\n", name, value);
             return ERR_INPUT_TYPE;
         }

@@ -31,15 +31,22 @@ namespace {
 // An argument that is a whole word of its own rather than an option.
 enum class Request { NONE, HELP, VERSION };
 
-// -k among the options holds from the start, so that an option before it
-// that would write (a CFG line of an info file read with -g) is refused.
-bool check_requested(int argc, const char *const *argv)
+// Whether an argument among the options (those before the first that
+// does not begin with '-') is one that acts from the start of the run.
+bool among_options(int argc, const char *const *argv, bool (*is)(const char *arg))
 {
     for (int i = 1; i < argc && argv[i][0] == '-'; i++)
-        if (option_letter(argv[i]) == 'K')
+        if (is(argv[i]))
             return true;
     return false;
 }
+
+// -k holds from the start, so that an option before it that would write
+// (a CFG line of an info file read with -g) is refused.
+bool is_check(const char *arg) { return option_letter(arg) == 'K'; }
+
+// --json holds back the text lines from the start.
+bool is_json(const char *arg) { return !std::strcmp(arg, "--json"); }
 
 // The argument loop: options in order until one fails or an argument does
 // not begin with '-'. Returns the last option's status, -1 when no option
@@ -47,7 +54,7 @@ bool check_requested(int argc, const char *const *argv)
 // ended the options. --help and --version end the loop and set *request.
 int32_t read_arguments(int argc, const char *const *argv, Run *run, Request *request)
 {
-    if (check_requested(argc, argv))
+    if (among_options(argc, argv, is_check))
         options |= OPT_CHECK;
     int32_t status = -1;
     for (int i = 1; i < argc; i++) {
@@ -60,7 +67,7 @@ int32_t read_arguments(int argc, const char *const *argv, Run *run, Request *req
             run->stray_argument = arg;
             break;
         }
-        if (!std::strcmp(arg, "--json"))
+        if (is_json(arg))
             continue;
         status = set_option(option_letter(arg), option_value(arg));
         if (status != 0) {
@@ -69,15 +76,6 @@ int32_t read_arguments(int argc, const char *const *argv, Run *run, Request *req
         }
     }
     return status;
-}
-
-// --json among the options.
-bool json_requested(int argc, const char *const *argv)
-{
-    for (int i = 1; i < argc && argv[i][0] == '-'; i++)
-        if (!std::strcmp(argv[i], "--json"))
-            return true;
-    return false;
 }
 
 // The run's one JSON document, with the text it held back and the words
@@ -200,7 +198,7 @@ int run_tool(int argc, const char *const *argv)
     FileCrcReport file = {};
     run.status = -1;
     // A report for machines holds back the text lines from the start.
-    if (json_requested(argc, argv)) {
+    if (among_options(argc, argv, is_json)) {
         if (hold_stdout())
             options |= OPT_JSON;
         else

@@ -19,11 +19,6 @@ struct RecordFileLoader {
                     uint32_t block);
 };
 
-// Builds the module image from input_path, loading record files (S-records,
-// T-records, Intel HEX, ELF) with record_loader and reading a raw input's
-// info file with read_info: both belong to layers above this one, and the
-// driver hands them in. Returns 0, or the status of the open, the sizing
-// (77, or the record loader's), the loader or the module check.
 // What build_image learned of the module, as it was loaded.
 struct BuiltModule {
     uint16_t crc;     // the module CRC computed before any upgrade: the one a record
@@ -31,6 +26,12 @@ struct BuiltModule {
     uint16_t stored;  // the CRC the module held
 };
 
+// Builds the module image from input_path, loading record files (S-records,
+// T-records, Intel HEX, ELF) with record_loader and reading a raw input's
+// info file with read_info: both belong to layers above this one, and the
+// driver hands them in; *built gets what it learned. Returns 0, or the
+// status of the open, the sizing (77, or the record loader's), the loader
+// or the module check.
 [[nodiscard]] int32_t build_image(const RecordFileLoader &record_loader, const InfoFileReader &read_info,
                                   BuiltModule *built);
 

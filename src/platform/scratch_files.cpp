@@ -23,9 +23,8 @@
 namespace {
 
 // A run makes a few: its outputs' temporary files, the .new file, the
-// .bak link, generic.tmp's successor, a stamped module or raw file. Slots
-// are taken in order and not reused within a run, so that the staged ones
-// commit in the order they were staged.
+// .bak link, generic.tmp's successor, a stamped module or raw file. The
+// staged ones commit in the order they were staged, whatever their slots.
 constexpr int MAX_SCRATCH = 32;
 constexpr size_t SCRATCH_NAME_SIZE = PATH_BUFFER_SIZE + 64;
 // Names taken by leftovers of killed runs (or planted by someone else) are
@@ -156,25 +155,34 @@ void release_signals(const HeldSignals *held) { sigprocmask(SIG_SETMASK, &held->
 
 #endif
 
-void enter(const char *path)
-{
-    if (scratch_count == MAX_SCRATCH)
-        return;
-    Scratch &s = scratch[scratch_count++];
-    std::snprintf(s.path, sizeof s.path, "%s", path);
-    s.target[0] = 0;
-    s.step = 0;
-    s.order = 0;
-    std::atomic_signal_fence(std::memory_order_seq_cst);
-    s.used = 1;
-}
-
 Scratch *find(const char *path)
 {
     for (int i = 0; i < scratch_count; i++)
         if (scratch[i].used && std::strcmp(scratch[i].path, path) == 0)
             return &scratch[i];
     return nullptr;
+}
+
+// The slot for a file made at path: its own when a file made there before
+// is still entered, else a free one or a new one; null when all are taken.
+Scratch *slot_for(const char *path)
+{
+    if (Scratch *s = find(path))
+        return s;
+    for (int i = 0; i < scratch_count; i++)
+        if (!scratch[i].used)
+            return &scratch[i];
+    return scratch_count < MAX_SCRATCH ? &scratch[scratch_count++] : nullptr;
+}
+
+void enter(Scratch &s, const char *path)
+{
+    std::snprintf(s.path, sizeof s.path, "%s", path);
+    s.target[0] = 0;
+    s.step = 0;
+    s.order = 0;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    s.used = 1;
 }
 
 // Makes a file with make(path) and enters it, with the signals held so
@@ -187,10 +195,13 @@ template <class Make> bool make_entered(const char *path, Make make)
     }
     HeldSignals held;
     hold_signals(&held);
-    bool made = make(path);
-    int err = errno;
+    // A file the run could neither remove on an interruption nor put in
+    // place is not made.
+    Scratch *slot = slot_for(path);
+    bool made = slot && make(path);
+    int err = slot ? errno : EMFILE;
     if (made)
-        enter(path);
+        enter(*slot, path);
     release_signals(&held);
     errno = err;
     return made;
@@ -260,14 +271,6 @@ void stage_scratch_file(const char *path, const char *target)
         s->step = current_step;
         s->order = ++staged_count;
     }
-}
-
-bool files_staged()
-{
-    for (int i = 0; i < scratch_count; i++)
-        if (scratch[i].used && scratch[i].target[0])
-            return true;
-    return false;
 }
 
 bool commit_staged_files(int *failed_step)

@@ -45,9 +45,6 @@ void stage_scratch_file(const char *path, const char *target);
 // it are in place, those after it not.
 [[nodiscard]] bool commit_staged_files(int *failed_step);
 
-// Whether commit_staged_files has a file to rename.
-bool files_staged();
-
 // Removes every scratch file of the run that is not in place, and forgets
 // them all: a failed run leaves none behind.
 void discard_scratch_files();

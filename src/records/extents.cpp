@@ -53,36 +53,31 @@ bool part_of(const Extent &x, uint64_t from, uint64_t length, uint64_t *skip, ui
     return true;
 }
 
-struct Range {
-    uint64_t from, to;
-};
-
-int compare_ranges(const void *a, const void *b)
+int compare_parts(const void *a, const void *b)
 {
-    uint64_t x = static_cast<const Range *>(a)->from, y = static_cast<const Range *>(b)->from;
+    uint64_t x = static_cast<const ExtentPart *>(a)->from, y = static_cast<const ExtentPart *>(b)->from;
     return x < y ? -1 : x > y ? 1 : 0;
 }
 
-// The extents' ranges that meet [from, from + length), in address order
-// (all of them for length 0); null when no memory is left.
-Range *ranges_of(const Extents &e, uint64_t from, uint64_t length, uint32_t *n)
+}  // namespace
+
+ExtentPart *extent_parts(const Extents &e, uint64_t from, uint64_t length, uint32_t *n)
 {
-    auto *ranges = static_cast<Range *>(std::malloc(sizeof(Range) * (e.count + 1)));
+    auto *parts = static_cast<ExtentPart *>(std::malloc(sizeof(ExtentPart) * (e.count + 1)));
     *n = 0;
-    if (!ranges)
+    if (!parts)
         return nullptr;
     for (uint32_t i = 0; i < e.count; i++) {
+        const Extent &x = e.list[i];
         uint64_t skip, address, k;
         if (length == 0)
-            ranges[(*n)++] = {e.list[i].address, e.list[i].address + e.list[i].length};
-        else if (part_of(e.list[i], from, length, &skip, &address, &k))
-            ranges[(*n)++] = {address, address + k};
+            parts[(*n)++] = {x.address, x.address + x.length, x.index};
+        else if (part_of(x, from, length, &skip, &address, &k))
+            parts[(*n)++] = {address, address + k, x.index};
     }
-    std::qsort(ranges, *n, sizeof(Range), compare_ranges);
-    return ranges;
+    std::qsort(parts, *n, sizeof(ExtentPart), compare_parts);
+    return parts;
 }
-
-}  // namespace
 
 bool add_bytes(Extents *e, uint64_t address, const uint8_t *bytes, uint64_t length)
 {
@@ -132,7 +127,7 @@ bool read_extents(const Extents &e, FILE *file, uint64_t from, uint64_t length, 
 bool all_loaded(const Extents &e, uint64_t from, uint64_t length)
 {
     uint32_t n;
-    Range *ranges = ranges_of(e, from, length, &n);
+    ExtentPart *ranges = extent_parts(e, from, length, &n);
     uint64_t covered = from;
     for (uint32_t i = 0; ranges && i < n && ranges[i].from <= covered; i++)
         covered = ranges[i].to > covered ? ranges[i].to : covered;
@@ -144,11 +139,11 @@ void describe_extents(const Extents &e, char *text, size_t size)
 {
     constexpr int SHOWN = 8;
     uint32_t n;
-    Range *ranges = ranges_of(e, 0, 0, &n);
+    ExtentPart *ranges = extent_parts(e, 0, 0, &n);
     text[0] = 0;
     int shown = 0;
     for (uint32_t i = 0; ranges && i < n;) {
-        Range merged = ranges[i];
+        ExtentPart merged = ranges[i];
         for (i++; i < n && ranges[i].from <= merged.to; i++)
             merged.to = ranges[i].to > merged.to ? ranges[i].to : merged.to;
         size_t used = std::strlen(text);

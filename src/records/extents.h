@@ -39,6 +39,18 @@ struct Extents {
 [[nodiscard]] bool read_extents(const Extents &e, FILE *file, uint64_t from, uint64_t length,
                                 uint8_t *out, uint64_t *placed);
 
+// The part of an extent that lies in a range of addresses: [from, to),
+// and the extent's index.
+struct ExtentPart {
+    uint64_t from, to;
+    uint32_t index;
+};
+
+// The parts of the extents that lie in [from, from + length) (the whole
+// extents for length 0), in address order; from the heap (std::free), null
+// when no memory is left.
+ExtentPart *extent_parts(const Extents &e, uint64_t from, uint64_t length, uint32_t *n);
+
 // Whether every byte of [from, from + length) is loaded by some extent.
 bool all_loaded(const Extents &e, uint64_t from, uint64_t length);
 

@@ -17,36 +17,16 @@
 
 namespace {
 
-struct Part {
-    uint64_t from, to;
-    uint32_t index;
-};
-
-int compare_parts(const void *a, const void *b)
-{
-    uint64_t x = static_cast<const Part *>(a)->from, y = static_cast<const Part *>(b)->from;
-    return x < y ? -1 : x > y ? 1 : 0;
-}
-
 // Two segments whose bytes both land in the module would give some of its
 // bytes twice, and the CRC written would be wrong for one of them. The
 // parts in the module are sorted by address; a part that begins below the
 // end of one before it overlaps that one.
 int32_t check_overlaps(const Extents &e, const char *path, uint64_t from, uint64_t length)
 {
-    auto *parts = static_cast<Part *>(std::malloc(sizeof(Part) * (e.count + 1)));
+    uint32_t n;
+    ExtentPart *parts = extent_parts(e, from, length, &n);
     if (!parts)
         return ERR_NO_MEMORY;
-    uint32_t n = 0;
-    uint64_t end = from + length < from ? UINT64_MAX : from + length;
-    for (uint32_t i = 0; i < e.count; i++) {
-        const Extent &x = e.list[i];
-        uint64_t x_end = x.address + x.length < x.address ? UINT64_MAX : x.address + x.length;
-        uint64_t first = x.address > from ? x.address : from, last = x_end < end ? x_end : end;
-        if (first < last)
-            parts[n++] = {first, last, x.index};
-    }
-    std::qsort(parts, n, sizeof(Part), compare_parts);
     int32_t status = STATUS_OK;
     uint32_t widest = 0;  // the part before that reaches furthest
     for (uint32_t i = 1; i < n && status == STATUS_OK; i++) {

@@ -37,9 +37,10 @@ bool module_at(Search *s, uint64_t h)
         s->failed = true;
     uint16_t mark = get_be16(header + HDR_MARK);
     uint32_t size = get_be32(header + HDR_SIZE);
+    // A size that reaches past the top of the address space is no module's.
     if ((mark != 0x7FFF && mark != MARK_OTHER_KIND) || get_be32(header + HDR_MAGIC) != MODULE_MAGIC ||
-        (size & 3) || size < MIN_MODULE_SIZE || !all_loaded(*s->e, h, HEADER_SIZE) ||
-        !all_loaded(*s->e, h + size - TRAILER_SIZE, TRAILER_SIZE))
+        (size & 3) || size < MIN_MODULE_SIZE || size > UINT64_MAX - h ||
+        !all_loaded(*s->e, h, HEADER_SIZE) || !all_loaded(*s->e, h + size - TRAILER_SIZE, TRAILER_SIZE))
         return false;
     uint8_t trailer[TRAILER_SIZE];
     placed = 0;

@@ -273,7 +273,8 @@ constexpr int32_t REC_NO_PLAN = -2;
 int32_t copy_clean_part(CopyOut *out, const char *record_path)
 {
     const CopyPlan &plan = out->load->plan;
-    uint8_t lines[MAX_PATCHED_RECORDS][RECORD_BUFFER_SIZE];
+    // The patched lines, read before anything is written: too large for the stack.
+    static uint8_t lines[MAX_PATCHED_RECORDS][RECORD_BUFFER_SIZE];
     for (int i = 0; i < plan.patched_count; i++)
         if (!read_and_patch(*out->load, plan.patched[i], lines[i]))
             return REC_NO_PLAN;

@@ -5,9 +5,10 @@
 
 #include "records/record_load.h"
 
-// Copies record_path to new_path, patching load.crc into the record whose
-// number (as load_records numbers them) is link_record, or under -w into
-// every record that holds a byte of the CRC's place; the part of the file
+// Copies record_path to new_path, patching the CRC of the load
+// (load.crcs[0]) into the record whose number (as load_records numbers
+// them) is link_record, or under -w each module's CRC into every record
+// that holds a byte of its place; the part of the file
 // that load.plan covers is copied as bytes. S-record lines keep their bytes
 // and line end, a last line without a line feed gets one, T-records get a
 // line feed each, stray bytes and overlong lines are copied through as they

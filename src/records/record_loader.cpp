@@ -302,9 +302,11 @@ void finish_load_report(RecordLoad *found, const char *path)
     r.has_data = record_data_extent(path, found->format, &r.data_low, &r.data_high);
 }
 
-void locate_crc_bytes(const char *path, RecordFormat format, uint32_t address, CrcByte bytes[2])
+void locate_crc_bytes(const char *path, RecordFormat format, const uint32_t *addresses, int count,
+                      CrcByte (*bytes)[2])
 {
-    bytes[0] = bytes[1] = CrcByte{};
+    for (int m = 0; m < count; m++)
+        bytes[m][0] = bytes[m][1] = CrcByte{};
     FILE *f = std::fopen(path, "rb");
     RecordFile reader;
     if (!f || record_file_start(&reader, f, 0, format) != STATUS_OK) {
@@ -314,7 +316,8 @@ void locate_crc_bytes(const char *path, RecordFormat format, uint32_t address, C
     }
     DecodeState state = {};
     uint64_t line = 1;
-    for (int32_t n; (!bytes[0].found || !bytes[1].found);) {
+    int left = 2 * count;  // CRC bytes not found yet
+    for (int32_t n; left > 0;) {
         uint64_t start = record_file_offset(&reader);
         if ((n = read_unit(&reader)) <= 0)
             break;
@@ -327,15 +330,20 @@ void locate_crc_bytes(const char *path, RecordFormat format, uint32_t address, C
                                         : decode_record_of(format, &state, record_buffer, n);
         if (rc == REC_END)
             break;
-        for (uint32_t k = 0; rc == STATUS_OK && k < 2; k++) {
-            if (bytes[k].found || !data_holds(state, address + k))
-                continue;
-            // Byte p of the decoded record in its text: an S-record keeps
-            // lead and type as they are and spells the rest in pairs from
-            // character 2, Intel HEX all but the lead from character 1.
-            uint64_t p = uint64_t(state.data - record_buffer) + (address + k - state.address);
-            uint64_t at = !line_record ? p : format == RecordFormat::INTEL_HEX ? 2 * p - 1 : 2 * p - 2;
-            bytes[k] = {true, start + at, line_record ? line : 0};
+        for (int m = 0; rc == STATUS_OK && m < count; m++) {
+            for (uint32_t k = 0; k < 2; k++) {
+                uint32_t address = addresses[m] + k;
+                if (bytes[m][k].found || !data_holds(state, address))
+                    continue;
+                // Byte p of the decoded record in its text: an S-record
+                // keeps lead and type as they are and spells the rest in
+                // pairs from character 2, Intel HEX all but the lead from
+                // character 1.
+                uint64_t p = uint64_t(state.data - record_buffer) + (address - state.address);
+                uint64_t at = !line_record ? p : format == RecordFormat::INTEL_HEX ? 2 * p - 1 : 2 * p - 2;
+                bytes[m][k] = {true, start + at, line_record ? line : 0};
+                left--;
+            }
         }
         line += line_record && reader.line_ended;
     }

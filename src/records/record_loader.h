@@ -44,9 +44,11 @@ struct CrcByte {
     uint64_t line;
 };
 
-// Finds in the record file at path the first data record (before the end
-// record) that holds the byte at address, and the one at address + 1.
-void locate_crc_bytes(const char *path, RecordFormat format, uint32_t address, CrcByte bytes[2]);
+// Finds in the record file at path, in one reading, for each of count
+// modules the first data record (before the end record) that holds the
+// byte at its address, and the one at its address + 1: bytes[m].
+void locate_crc_bytes(const char *path, RecordFormat format, const uint32_t *addresses, int count,
+                      CrcByte (*bytes)[2]);
 
 // Completes the report of a run that failed on the record file at path:
 // where its data lies (the lowest and highest address of its data records,

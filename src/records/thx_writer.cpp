@@ -6,10 +6,10 @@
 
 #include "byte_order.h"
 #include "module/module_format.h"
+#include "module/thd_bin.h"
 #include "module_layout.h"
 #include "platform/output_file.h"
 #include "records/record_reader.h"
-#include "module/thd_bin.h"
 #include "state.h"
 #include "status.h"
 
